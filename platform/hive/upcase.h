@@ -1,0 +1,26 @@
+// Windows' way of comparing registry names: every UTF-16 code unit is upper-cased on its own
+// through the system's upper-case table (as RtlUpcaseUnicodeChar does), then the code units are
+// compared as numbers. No normalization, no locale. Stateless: thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace hm::hive {
+
+// Windows' upper-case form of one UTF-16 code unit.
+char16_t WinUpcase(char16_t c);
+std::u16string WinUpcase(std::u16string_view text);
+
+// <0, 0 or >0 as Windows orders two names in a subkey list.
+int CompareNames(std::u16string_view a, std::u16string_view b);
+inline bool NamesEqual(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() && CompareNames(a, b) == 0;
+}
+
+// The hash stored beside each entry of an "lh" subkey list: over the upper-cased name,
+// hash = hash * 37 + code unit.
+uint32_t NameHash(std::u16string_view name);
+
+}  // namespace hm::hive
