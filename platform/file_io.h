@@ -1,0 +1,32 @@
+// Whole-file reads and atomic whole-file replacement on the host file system.
+// Stateless: thread-safe (two writers of the same target race as rename(2) does: last one wins).
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/status.h"
+
+namespace hm {
+
+// Reads a whole file. Errors carry the Windows code of the failure and the path as context.
+Status ReadWholeFile(const std::filesystem::path& file, std::string* bytes);
+
+// The steps of AtomicWriteFile, in order; a test can stop the process between any two.
+enum class AtomicWriteStep { kTempCreated, kDataWritten, kFlushed, kRenamed };
+
+struct AtomicWriteOptions {
+  // Called after each step (test hook; may end the process).
+  std::function<void(AtomicWriteStep)> on_step;
+};
+
+// Replaces `target` with `bytes` so that at every moment the file is either the old one or the
+// complete new one: a temporary file in the same folder is written, flushed to disk, given the
+// old file's permissions, renamed over the target, and the folder is flushed. On failure the
+// temporary file is removed and the target is untouched.
+Status AtomicWriteFile(const std::filesystem::path& target, std::string_view bytes,
+                       const AtomicWriteOptions& options = {});
+
+}  // namespace hm

@@ -1,0 +1,338 @@
+// The tree side of the hive engine: keys, values, lookups and changes. Reading lives in
+// hive_reader.cc, the file layout in hive_writer.cc.
+#include "platform/hive/hive.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "platform/file_io.h"
+#include "platform/hive/format.h"
+#include "platform/hive/upcase.h"
+
+namespace hm::hive {
+
+namespace {
+
+// Below this many subkeys a linear scan is cheaper than keeping a hash index.
+constexpr size_t kIndexThreshold = 16;
+// Largest value data the writer can lay out (65,535 big-data segments).
+constexpr size_t kMaxValueData = size_t{0xFFFF} * format::kBigDataSegmentSize;
+
+std::string Narrow(std::u16string_view name) { return ToUtf8(name); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Key
+
+std::string Key::name_utf8() const { return ToUtf8(name_); }
+
+std::u16string Key::path() const {
+  std::vector<const Key*> chain;
+  for (const Key* k = this; k->parent_ != nullptr; k = k->parent_) chain.push_back(k);
+  std::u16string out;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (!out.empty()) out += u'\\';
+    out += (*it)->name_;
+  }
+  return out;
+}
+
+size_t Key::LowerBound(std::u16string_view name) const {
+  auto it = std::lower_bound(subkeys_.begin(), subkeys_.end(), name,
+                             [](const std::unique_ptr<Key>& k, std::u16string_view n) {
+                               return CompareNames(k->name_, n) < 0;
+                             });
+  return static_cast<size_t>(it - subkeys_.begin());
+}
+
+Key* Key::FindSubkey(std::u16string_view name) const {
+  if (subkeys_.size() < kIndexThreshold) {
+    for (const auto& k : subkeys_) {
+      if (NamesEqual(k->name_, name)) return k.get();
+    }
+    return nullptr;
+  }
+  if (index_ == nullptr) {
+    index_ = std::make_unique<std::unordered_map<std::u16string, Key*>>();
+    index_->reserve(subkeys_.size());
+    for (const auto& k : subkeys_) index_->emplace(WinUpcase(k->name_), k.get());
+  }
+  auto it = index_->find(WinUpcase(name));
+  return it == index_->end() ? nullptr : it->second;
+}
+
+const Value* Key::FindValue(std::u16string_view name) const {
+  for (const Value& v : values_) {
+    if (NamesEqual(v.name, name)) return &v;
+  }
+  return nullptr;
+}
+
+Value* Key::FindValueMutable(std::u16string_view name) {
+  return const_cast<Value*>(FindValue(name));
+}
+
+Status Key::CheckWritable() const {
+  if (hive_->read_only_) {
+    return Status::Error(kErrorAccessDenied, "hive is read-only (" + hive_->read_only_reason_ + ")");
+  }
+  return Status::Ok();
+}
+
+void Key::Touch() {
+  last_write_ = FileTimeNow();
+  hive_->modified_ = true;
+}
+
+Result<Key*> Key::CreateSubkey(std::u16string_view name, bool* created) {
+  if (created != nullptr) *created = false;
+  if (name.empty() || name.size() > kMaxKeyNameLength ||
+      name.find(u'\\') != std::u16string_view::npos) {
+    return Status::Error(kErrorInvalidParameter, "invalid key name '" + Narrow(name) + "'");
+  }
+  if (Key* existing = FindSubkey(name)) return existing;
+  HM_RETURN_IF_ERROR(CheckWritable());
+  int depth = 0;
+  for (const Key* k = this; k->parent_ != nullptr; k = k->parent_) ++depth;
+  if (depth + 1 > kMaxKeyDepth) {
+    return Status::Error(kErrorInvalidParameter, "key nesting deeper than Windows allows");
+  }
+  auto key = std::unique_ptr<Key>(new Key(hive_, this, std::u16string(name)));
+  key->security_ = security_;
+  key->last_write_ = FileTimeNow();
+  Key* raw = key.get();
+  subkeys_.insert(subkeys_.begin() + static_cast<ptrdiff_t>(LowerBound(name)), std::move(key));
+  if (index_ != nullptr) index_->emplace(WinUpcase(name), raw);
+  Touch();
+  if (created != nullptr) *created = true;
+  return raw;
+}
+
+Status Key::DeleteSubkey(std::u16string_view name) {
+  Key* victim = FindSubkey(name);
+  if (victim == nullptr) {
+    return Status::Error(kErrorFileNotFound, "key '" + Narrow(name) + "'");
+  }
+  HM_RETURN_IF_ERROR(CheckWritable());
+  if (index_ != nullptr) index_->erase(WinUpcase(victim->name_));
+  auto it = std::find_if(subkeys_.begin(), subkeys_.end(),
+                         [victim](const std::unique_ptr<Key>& k) { return k.get() == victim; });
+  subkeys_.erase(it);
+  Touch();
+  return Status::Ok();
+}
+
+Status Key::SetValue(std::u16string_view name, uint32_t type, std::string data) {
+  HM_RETURN_IF_ERROR(CheckWritable());
+  if (name.size() > kMaxValueNameLength) {
+    return Status::Error(kErrorInvalidParameter, "value name longer than Windows allows");
+  }
+  if (data.size() > kMaxValueData) {
+    return Status::Error(kErrorInvalidParameter, "value data larger than a hive can hold");
+  }
+  if (Value* existing = FindValueMutable(name)) {
+    existing->type = type;
+    existing->data = std::move(data);
+  } else {
+    values_.push_back(Value{std::u16string(name), type, std::move(data), 0});
+  }
+  Touch();
+  return Status::Ok();
+}
+
+Status Key::DeleteValue(std::u16string_view name) {
+  auto it = std::find_if(values_.begin(), values_.end(),
+                         [name](const Value& v) { return NamesEqual(v.name, name); });
+  if (it == values_.end()) {
+    return Status::Error(kErrorFileNotFound, "value '" + Narrow(name) + "'");
+  }
+  HM_RETURN_IF_ERROR(CheckWritable());
+  values_.erase(it);
+  Touch();
+  return Status::Ok();
+}
+
+Status Key::SetClassName(std::string class_name) {
+  HM_RETURN_IF_ERROR(CheckWritable());
+  class_name_ = std::move(class_name);
+  Touch();
+  return Status::Ok();
+}
+
+Status Key::SetSecurity(SecurityDescriptor descriptor) {
+  HM_RETURN_IF_ERROR(CheckWritable());
+  if (descriptor.size() < 20 || descriptor[0] != 1) {
+    return Status::Error(kErrorInvalidParameter, "not a self-relative security descriptor");
+  }
+  security_ = hive_->InternSecurity(std::move(descriptor));
+  hive_->modified_ = true;
+  return Status::Ok();
+}
+
+Status Key::SetLastWriteTime(uint64_t filetime) {
+  HM_RETURN_IF_ERROR(CheckWritable());
+  last_write_ = filetime;
+  hive_->modified_ = true;
+  return Status::Ok();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hive
+
+Hive::~Hive() = default;
+
+Result<std::unique_ptr<Hive>> Hive::Open(const std::filesystem::path& file,
+                                         const OpenOptions& options) {
+  std::string image;
+  HM_RETURN_IF_ERROR(ReadWholeFile(file, &image));
+  auto hive = Parse(image, options, file.filename().string());
+  if (hive.ok()) hive.value()->file_ = file;
+  return hive;
+}
+
+Key* Hive::Find(std::u16string_view path) const {
+  Key* key = root_.get();
+  size_t start = 0;
+  while (key != nullptr && start < path.size()) {
+    size_t end = path.find(u'\\', start);
+    if (end == std::u16string_view::npos) end = path.size();
+    if (end > start) key = key->FindSubkey(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return key;
+}
+
+void Hive::set_read_only(std::string reason) {
+  read_only_ = true;
+  read_only_reason_ = std::move(reason);
+}
+
+static void CountTree(const Key& key, uint64_t* keys, uint64_t* values) {
+  *keys += 1;
+  *values += key.values().size();
+  for (const auto& sub : key.subkeys()) CountTree(*sub, keys, values);
+}
+
+uint64_t Hive::CountKeys() const {
+  uint64_t keys = 0, values = 0;
+  CountTree(*root_, &keys, &values);
+  return keys;
+}
+
+uint64_t Hive::CountValues() const {
+  uint64_t keys = 0, values = 0;
+  CountTree(*root_, &keys, &values);
+  return values;
+}
+
+Status Hive::WriteTo(const std::filesystem::path& file) const {
+  // A hive that Windows did not close cleanly may hold only part of its changes; written out it
+  // would look clean and the rest, still in its logs, would be lost for good.
+  if (!header_.clean()) {
+    return Status::Error(kErrorAccessDenied, "hive is read-only (" + read_only_reason_ + ")");
+  }
+  return AtomicWriteFile(file, Serialize());
+}
+
+Status Hive::Save() {
+  if (read_only_) {
+    return Status::Error(kErrorAccessDenied, "hive is read-only (" + read_only_reason_ + ")");
+  }
+  if (file_.empty()) return Status::Error(kErrorInvalidParameter, "hive has no file to save to");
+  // Read-only covers hives not cleanly closed, so WriteTo's guard holds here too.
+  std::string image = Serialize();
+  HM_RETURN_IF_ERROR(AtomicWriteFile(file_, image));
+  base_block_ = image.substr(0, format::kBaseBlockSize);
+  header_.sequence1 = format::Get32(base_block_.data() + format::kBbSequence1);
+  header_.sequence2 = header_.sequence1;
+  modified_ = false;
+  return Status::Ok();
+}
+
+SecurityRef Hive::InternSecurity(SecurityDescriptor descriptor) {
+  auto& slot = security_pool_[descriptor];
+  if (SecurityRef shared = slot.lock()) return shared;
+  auto made = std::make_shared<const SecurityDescriptor>(std::move(descriptor));
+  slot = made;
+  return made;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Free functions
+
+uint64_t FileTimeNow() {
+  using namespace std::chrono;
+  // FILETIME counts 100 ns intervals since 1601-01-01; the Unix epoch is 11644473600 s later.
+  auto since_epoch = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+  return static_cast<uint64_t>(since_epoch / 100) + 116444736000000000ULL;
+}
+
+std::string ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::u16string FromUtf8(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    auto byte = static_cast<unsigned char>(text[i]);
+    uint32_t c = 0xFFFD;
+    size_t extra = byte < 0x80 ? 0 : byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
+    bool valid = byte < 0x80 || (byte >= 0xC0 && byte < 0xF8 && i + extra < text.size());
+    if (valid) {
+      c = extra == 0 ? byte : byte & (0x3F >> extra);
+      for (size_t k = 1; k <= extra; ++k) {
+        auto cont = static_cast<unsigned char>(text[i + k]);
+        if ((cont & 0xC0) != 0x80) {
+          valid = false;
+          break;
+        }
+        c = (c << 6) | (cont & 0x3F);
+      }
+    }
+    if (!valid) {
+      out += u'\uFFFD';
+      ++i;
+      continue;
+    }
+    i += extra + 1;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
+}  // namespace hm::hive

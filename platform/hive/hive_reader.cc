@@ -1,0 +1,489 @@
+// Reading a regf image into the tree. Every offset taken from the file is checked before it is
+// followed: cells must lie inside one bin, be allocated and large enough for what is read from
+// them; key nodes are visited once (a loop is damage) and nesting is bounded. Damage is recorded
+// with its file offset; in strict mode the first damage fails the open, in salvage mode the
+// damaged key, list or value is left out and reading goes on.
+#include <algorithm>
+#include <cstdio>
+#include <unordered_map>
+
+#include "platform/hive/format.h"
+#include "platform/hive/hive.h"
+#include "platform/hive/upcase.h"
+
+namespace hm::hive {
+
+using namespace format;
+
+class HiveReader {
+ public:
+  HiveReader(std::string_view image, const OpenOptions& options, std::string label, Hive* hive)
+      : image_(image), options_(options), label_(std::move(label)), hive_(hive) {}
+
+  Status Read();
+
+ private:
+  // A cell's payload (the bytes after its size field) and where it is.
+  struct Cell {
+    const char* data = nullptr;
+    uint32_t size = 0;
+    uint32_t offset = 0;
+  };
+
+  Status ReadBaseBlock();
+  void ScanBins();
+  uint32_t BinSizeAt(uint32_t pos) const;
+  void ScanCellsOfBin(uint32_t bin_start, uint32_t bin_end);
+
+  // Records damage at a cell offset (or file offset when `is_file_offset`).
+  void Damaged(uint64_t file_offset, std::string reason);
+  bool Stopped() const { return !options_.salvage && !hive_->damage_.empty(); }
+  static uint64_t FileOffset(uint32_t cell) { return uint64_t{kBaseBlockSize} + cell; }
+
+  bool GetCell(uint32_t offset, uint32_t min_size, const char* what, Cell* cell);
+  bool CheckSignature(const Cell& cell, const char* sig, const char* what);
+
+  std::unique_ptr<Key> ReadKey(uint32_t offset, Key* parent, int depth);
+  bool ReadKeyFields(const Cell& cell, Key* key);
+  void ReadValues(const Cell& nk, Key* key);
+  bool ReadValue(uint32_t offset, Value* value);
+  bool ReadValueData(const Cell& vk, uint32_t size, Value* value);
+  bool ReadBigData(uint32_t offset, uint32_t size, std::string* data);
+  void ReadSubkeys(const Cell& nk, Key* key, int depth);
+  void CollectSubkeyOffsets(uint32_t list, bool top_level, std::vector<uint32_t>* out);
+  SecurityRef ReadSecurity(uint32_t offset);
+  std::u16string ReadName(const char* data, uint16_t length, bool compressed);
+  void SortAndDeduplicate(Key* key);
+
+  std::string_view image_;
+  OpenOptions options_;
+  std::string label_;
+  Hive* hive_;
+  uint32_t minor_version_ = 5;
+  uint32_t bins_end_ = 0;  // cell offsets below this are inside the image
+  // Per 4 KiB page of the bins area: start and end of the bin that covers it (end 0: none).
+  std::vector<uint32_t> bin_start_;
+  std::vector<uint32_t> bin_end_;
+  std::vector<uint8_t> visited_;  // one entry per 8-byte cell slot, for key nodes
+  std::unordered_map<uint32_t, SecurityRef> security_by_offset_;
+};
+
+namespace {
+
+std::string Hex(uint64_t v) {
+  char buffer[24];
+  std::snprintf(buffer, sizeof buffer, "0x%llx", static_cast<unsigned long long>(v));
+  return buffer;
+}
+
+std::string Printable(std::string_view sig) {
+  std::string out;
+  for (char c : sig) out += (c >= 0x20 && c < 0x7F) ? c : '?';
+  return out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+Result<std::unique_ptr<Hive>> Hive::Parse(std::string_view image, const OpenOptions& options,
+                                          std::string label) {
+  std::unique_ptr<Hive> hive(new Hive());
+  HiveReader reader(image, options, label, hive.get());
+  HM_RETURN_IF_ERROR(reader.Read());
+  if (options.read_only) hive->set_read_only("opened read-only");
+  return hive;
+}
+
+Status HiveReader::Read() {
+  HM_RETURN_IF_ERROR(ReadBaseBlock());
+  ScanBins();
+  if (Stopped()) {
+    const Damage& d = hive_->damage_.front();
+    return Status::Error(kErrorBadDb, label_ + ": offset " + Hex(d.file_offset) + ": " + d.reason);
+  }
+  visited_.assign(bins_end_ / 8 + 1, 0);
+  hive_->root_ = ReadKey(hive_->header_.root_cell, nullptr, 0);
+  if (Stopped() || hive_->root_ == nullptr) {
+    if (hive_->damage_.empty()) Damaged(FileOffset(hive_->header_.root_cell), "no root key");
+    const Damage& d = hive_->damage_.front();
+    return Status::Error(kErrorBadDb, label_ + ": offset " + Hex(d.file_offset) + ": " + d.reason);
+  }
+  if (!hive_->header_.clean()) {
+    hive_->set_read_only(
+        "not cleanly closed by Windows: its sequence numbers " +
+        std::to_string(hive_->header_.sequence1) + " and " +
+        std::to_string(hive_->header_.sequence2) +
+        " differ, so its latest changes may still be in its transaction logs");
+  } else if (!hive_->damage_.empty()) {
+    hive_->set_read_only("damaged: only its intact parts were read");
+  }
+  return Status::Ok();
+}
+
+Status HiveReader::ReadBaseBlock() {
+  if (image_.size() < kBaseBlockSize || image_.substr(0, 4) != "regf") {
+    return Status::Error(kErrorNotRegistryFile, label_ + ": no registry hive signature");
+  }
+  const char* bb = image_.data();
+  HiveHeader& h = hive_->header_;
+  h.sequence1 = Get32(bb + kBbSequence1);
+  h.sequence2 = Get32(bb + kBbSequence2);
+  h.timestamp = Get64(bb + kBbTimestamp);
+  h.major_version = Get32(bb + kBbMajor);
+  h.minor_version = Get32(bb + kBbMinor);
+  h.file_type = Get32(bb + kBbFileType);
+  h.root_cell = Get32(bb + kBbRootCell);
+  h.bins_size = Get32(bb + kBbBinsSize);
+  h.checksum_ok = BaseBlockChecksum(bb) == Get32(bb + kBbChecksum);
+  for (size_t i = 0; i + 1 < kBbFileNameSize; i += 2) {
+    char16_t c = Get16(bb + kBbFileName + i);
+    if (c == 0) break;
+    h.file_name += c;
+  }
+  hive_->base_block_.assign(bb, kBaseBlockSize);
+  hive_->file_stats_.file_size = image_.size();
+  if (h.major_version != 1 || h.minor_version < 1 || h.minor_version > 6) {
+    return Status::Error(kErrorNotRegistryFile,
+                         label_ + ": unsupported format version " + std::to_string(h.major_version) +
+                             "." + std::to_string(h.minor_version));
+  }
+  if (h.file_type != 0) {
+    return Status::Error(kErrorNotRegistryFile,
+                         label_ + ": a transaction log or other non-primary file (type " +
+                             std::to_string(h.file_type) + ")");
+  }
+  minor_version_ = h.minor_version;
+  if (!h.checksum_ok) Damaged(kBbChecksum, "base block checksum does not match");
+  uint64_t available = image_.size() - kBaseBlockSize;
+  if (h.bins_size % kBinAlignment != 0 || h.bins_size == 0) {
+    Damaged(kBbBinsSize, "hive bins size " + Hex(h.bins_size) + " is not a multiple of 4096");
+  }
+  if (h.bins_size > available) {
+    Damaged(kBbBinsSize, "file is truncated: the base block announces " +
+                             std::to_string(h.bins_size) + " bytes of hive bins, the file holds " +
+                             std::to_string(available));
+  }
+  bins_end_ = static_cast<uint32_t>(std::min<uint64_t>({h.bins_size, available, 0xFFFFFFF0u}));
+  bins_end_ -= bins_end_ % kBinAlignment;
+  return Status::Ok();
+}
+
+void HiveReader::ScanBins() {
+  size_t pages = bins_end_ / kBinAlignment;
+  bin_start_.assign(pages, 0);
+  bin_end_.assign(pages, 0);
+  uint32_t pos = 0;
+  while (pos < bins_end_ && !Stopped()) {
+    uint32_t size = BinSizeAt(pos);
+    if (size == 0) {
+      // Salvage: step over the damaged pages up to the next page that starts a valid bin.
+      uint32_t next = pos + kBinAlignment;
+      while (next < bins_end_ && BinSizeAt(next) == 0) next += kBinAlignment;
+      Damaged(FileOffset(pos), std::to_string(next - pos) + " bytes hold no valid hive bin");
+      pos = next;
+      continue;
+    }
+    for (uint32_t page = pos / kBinAlignment; page < (pos + size) / kBinAlignment; ++page) {
+      bin_start_[page] = pos;
+      bin_end_[page] = pos + size;
+    }
+    hive_->file_stats_.bins += 1;
+    ScanCellsOfBin(pos, pos + size);
+    pos += size;
+  }
+}
+
+// The size of the bin that starts at `pos`, or 0 when no valid bin starts there.
+uint32_t HiveReader::BinSizeAt(uint32_t pos) const {
+  const char* bin = image_.data() + kBaseBlockSize + pos;
+  uint32_t size = Get32(bin + 8);
+  bool ok = std::string_view(bin, 4) == "hbin" && Get32(bin + 4) == pos &&
+            size >= kBinAlignment && size % kBinAlignment == 0 && size <= bins_end_ - pos;
+  return ok ? size : 0;
+}
+
+void HiveReader::ScanCellsOfBin(uint32_t bin_start, uint32_t bin_end) {
+  uint32_t pos = bin_start + kBinHeaderSize;
+  while (pos < bin_end) {
+    auto size = static_cast<int32_t>(Get32(image_.data() + kBaseBlockSize + pos));
+    uint32_t length = size < 0 ? static_cast<uint32_t>(-static_cast<int64_t>(size))
+                               : static_cast<uint32_t>(size);
+    if (length < 8 || length % 8 != 0 || length > bin_end - pos) {
+      Damaged(FileOffset(pos), "cell size " + std::to_string(size) + " breaks the bin");
+      return;
+    }
+    (size < 0 ? hive_->file_stats_.allocated_bytes : hive_->file_stats_.free_bytes) += length;
+    pos += length;
+  }
+}
+
+void HiveReader::Damaged(uint64_t file_offset, std::string reason) {
+  hive_->damage_.push_back(Damage{file_offset, std::move(reason)});
+}
+
+bool HiveReader::GetCell(uint32_t offset, uint32_t min_size, const char* what, Cell* cell) {
+  if (offset % 8 != 0 || offset >= bins_end_ || bins_end_ - offset < 8) {
+    Damaged(FileOffset(offset), std::string(what) + " at cell offset " + Hex(offset) +
+                                    " lies outside the hive bins");
+    return false;
+  }
+  uint32_t page = offset / kBinAlignment;
+  uint32_t end = bin_end_[page];
+  if (end == 0 || offset < bin_start_[page] + kBinHeaderSize) {
+    Damaged(FileOffset(offset), std::string(what) + " at cell offset " + Hex(offset) +
+                                    " is not inside a valid hive bin");
+    return false;
+  }
+  auto size = static_cast<int32_t>(Get32(image_.data() + kBaseBlockSize + offset));
+  if (size >= 0) {
+    Damaged(FileOffset(offset), std::string(what) + " refers to a free cell");
+    return false;
+  }
+  uint32_t length = static_cast<uint32_t>(-static_cast<int64_t>(size));
+  if (length < 4 + min_size || length > end - offset) {
+    Damaged(FileOffset(offset), std::string(what) + " cell has a bad size (" +
+                                    std::to_string(size) + ")");
+    return false;
+  }
+  cell->data = image_.data() + kBaseBlockSize + offset + 4;
+  cell->size = length - 4;
+  cell->offset = offset;
+  return true;
+}
+
+bool HiveReader::CheckSignature(const Cell& cell, const char* sig, const char* what) {
+  if (cell.data[0] == sig[0] && cell.data[1] == sig[1]) return true;
+  Damaged(FileOffset(cell.offset), std::string(what) + " expected, found signature '" +
+                                       Printable(std::string_view(cell.data, 2)) + "'");
+  return false;
+}
+
+std::u16string HiveReader::ReadName(const char* data, uint16_t length, bool compressed) {
+  std::u16string name;
+  if (compressed) {
+    name.resize(length);
+    for (uint16_t i = 0; i < length; ++i) name[i] = static_cast<unsigned char>(data[i]);
+  } else {
+    name.resize(length / 2);
+    for (uint16_t i = 0; i < length / 2; ++i) name[i] = Get16(data + 2 * i);
+  }
+  return name;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Keys
+
+std::unique_ptr<Key> HiveReader::ReadKey(uint32_t offset, Key* parent, int depth) {
+  Cell nk;
+  if (!GetCell(offset, kNkName, "key node", &nk) || !CheckSignature(nk, "nk", "key node")) {
+    return nullptr;
+  }
+  if (visited_[offset / 8]) {
+    Damaged(FileOffset(offset), "key node is reached twice (a loop in the tree)");
+    return nullptr;
+  }
+  visited_[offset / 8] = 1;
+  if (depth > kMaxKeyDepth) {
+    Damaged(FileOffset(offset), "keys nested deeper than Windows allows");
+    return nullptr;
+  }
+  auto key = std::unique_ptr<Key>(new Key(hive_, parent, {}));
+  if (!ReadKeyFields(nk, key.get())) return nullptr;
+  ReadValues(nk, key.get());
+  ReadSubkeys(nk, key.get(), depth);
+  return key;
+}
+
+bool HiveReader::ReadKeyFields(const Cell& nk, Key* key) {
+  uint16_t flags = Get16(nk.data + kNkFlags);
+  uint16_t name_length = Get16(nk.data + kNkNameLength);
+  if (name_length > nk.size - kNkName) {
+    Damaged(FileOffset(nk.offset), "key name runs past the end of its cell");
+    return false;
+  }
+  key->name_ = ReadName(nk.data + kNkName, name_length, (flags & kKeyCompressedName) != 0);
+  key->flags_ = flags & ~kKeyCompressedName;
+  key->last_write_ = Get64(nk.data + kNkTimestamp);
+  key->access_bits_ = Get32(nk.data + kNkAccessBits);
+  key->user_flags_ = static_cast<uint16_t>(Get32(nk.data + kNkMaxSubkeyName) >> 16);
+
+  uint16_t class_length = Get16(nk.data + kNkClassLength);
+  uint32_t class_cell = Get32(nk.data + kNkClass);
+  Cell cls;
+  if (class_length > 0 && class_cell != kNilCell && GetCell(class_cell, class_length, "class name", &cls)) {
+    key->class_name_.assign(cls.data, class_length);
+  }
+  key->security_ = ReadSecurity(Get32(nk.data + kNkSecurity));
+  if (key->security_ == nullptr && key->parent_ != nullptr) key->security_ = key->parent_->security_;
+  return true;
+}
+
+SecurityRef HiveReader::ReadSecurity(uint32_t offset) {
+  auto found = security_by_offset_.find(offset);
+  if (found != security_by_offset_.end()) return found->second;
+  Cell sk;
+  SecurityRef result;
+  if (offset != kNilCell && GetCell(offset, kSkDescriptor, "security record", &sk) &&
+      CheckSignature(sk, "sk", "security record")) {
+    uint32_t length = Get32(sk.data + kSkDescriptorSize);
+    if (length > sk.size - kSkDescriptor) {
+      Damaged(FileOffset(offset), "security descriptor runs past the end of its cell");
+    } else {
+      result = hive_->InternSecurity(SecurityDescriptor(sk.data + kSkDescriptor, length));
+    }
+  }
+  security_by_offset_.emplace(offset, result);
+  return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Values
+
+void HiveReader::ReadValues(const Cell& nk, Key* key) {
+  uint32_t count = Get32(nk.data + kNkValueCount);
+  if (count == 0 || (key->flags_ & kKeyPredefinedHandle) != 0) return;
+  Cell list;
+  if (!GetCell(Get32(nk.data + kNkValueList), 0, "value list", &list)) return;
+  if (count > list.size / 4) {
+    Damaged(FileOffset(list.offset), "value list holds fewer entries than its key announces");
+    count = list.size / 4;
+  }
+  key->values_.reserve(count);
+  for (uint32_t i = 0; i < count && !Stopped(); ++i) {
+    Value value;
+    if (!ReadValue(Get32(list.data + 4 * i), &value)) continue;
+    if (key->FindValue(value.name) != nullptr) {
+      Damaged(FileOffset(list.offset), "value name appears twice in one key");
+      continue;
+    }
+    key->values_.push_back(std::move(value));
+  }
+}
+
+bool HiveReader::ReadValue(uint32_t offset, Value* value) {
+  Cell vk;
+  if (!GetCell(offset, kVkName, "value", &vk) || !CheckSignature(vk, "vk", "value")) return false;
+  uint16_t name_length = Get16(vk.data + kVkNameLength);
+  uint16_t flags = Get16(vk.data + kVkFlags);
+  if (name_length > vk.size - kVkName) {
+    Damaged(FileOffset(offset), "value name runs past the end of its cell");
+    return false;
+  }
+  value->name = ReadName(vk.data + kVkName, name_length, (flags & kValueCompressedName) != 0);
+  value->flags = flags & ~kValueCompressedName;
+  value->type = Get32(vk.data + kVkType);
+  return ReadValueData(vk, Get32(vk.data + kVkDataSize), value);
+}
+
+bool HiveReader::ReadValueData(const Cell& vk, uint32_t size, Value* value) {
+  uint32_t data_cell = Get32(vk.data + kVkDataOffset);
+  if (size & kInlineDataFlag) {
+    size &= ~kInlineDataFlag;
+    if (size > kInlineDataMax) {
+      Damaged(FileOffset(vk.offset), "inline value data longer than 4 bytes");
+      return false;
+    }
+    value->data.assign(vk.data + kVkDataOffset, size);
+    return true;
+  }
+  if (size == 0) return true;
+  if (minor_version_ >= 4 && size > kBigDataThreshold) {
+    Cell probe;
+    if (!GetCell(data_cell, 2, "value data", &probe)) return false;
+    if (probe.data[0] == 'd' && probe.data[1] == 'b') {
+      return ReadBigData(data_cell, size, &value->data);
+    }
+    // Not a big-data record: some writers store large data in one cell; read it as such.
+  }
+  Cell data;
+  if (!GetCell(data_cell, size, "value data", &data)) return false;
+  value->data.assign(data.data, size);
+  return true;
+}
+
+bool HiveReader::ReadBigData(uint32_t offset, uint32_t size, std::string* data) {
+  Cell db, list;
+  if (!GetCell(offset, 8, "big-data record", &db)) return false;
+  uint16_t segments = Get16(db.data + 2);
+  if (!GetCell(Get32(db.data + 4), 4u * segments, "big-data segment list", &list)) return false;
+  data->reserve(size);
+  for (uint16_t i = 0; i < segments && data->size() < size; ++i) {
+    uint32_t want = std::min<uint32_t>(size - static_cast<uint32_t>(data->size()), kBigDataSegmentSize);
+    Cell segment;
+    if (!GetCell(Get32(list.data + 4 * i), want, "big-data segment", &segment)) return false;
+    data->append(segment.data, want);
+  }
+  if (data->size() != size) {
+    Damaged(FileOffset(offset), "big-data record holds less than its value announces");
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Subkeys
+
+void HiveReader::ReadSubkeys(const Cell& nk, Key* key, int depth) {
+  uint32_t count = Get32(nk.data + kNkSubkeyCount);
+  if (count == 0) return;
+  std::vector<uint32_t> offsets;
+  CollectSubkeyOffsets(Get32(nk.data + kNkSubkeyList), true, &offsets);
+  if (offsets.size() != count && !Stopped()) {
+    Damaged(FileOffset(nk.offset), "key announces " + std::to_string(count) +
+                                       " subkeys, its lists hold " + std::to_string(offsets.size()));
+  }
+  key->subkeys_.reserve(offsets.size());
+  for (uint32_t child : offsets) {
+    if (Stopped()) return;
+    if (auto sub = ReadKey(child, key, depth + 1)) key->subkeys_.push_back(std::move(sub));
+  }
+  SortAndDeduplicate(key);
+}
+
+void HiveReader::CollectSubkeyOffsets(uint32_t offset, bool top_level, std::vector<uint32_t>* out) {
+  Cell list;
+  if (!GetCell(offset, 4, "subkey list", &list)) return;
+  std::string_view sig(list.data, 2);
+  uint32_t count = Get16(list.data + 2);
+  uint32_t stride = (sig == "lf" || sig == "lh") ? 8 : (sig == "li" || sig == "ri") ? 4 : 0;
+  if (stride == 0 || (sig == "ri" && !top_level)) {
+    Damaged(FileOffset(offset), "subkey list expected, found signature '" + Printable(sig) + "'");
+    return;
+  }
+  if (count > (list.size - 4) / stride) {
+    Damaged(FileOffset(offset), "subkey list announces more entries than its cell holds");
+    count = (list.size - 4) / stride;
+  }
+  for (uint32_t i = 0; i < count && !Stopped(); ++i) {
+    uint32_t entry = Get32(list.data + 4 + stride * i);
+    if (sig == "ri") {
+      CollectSubkeyOffsets(entry, false, out);
+    } else {
+      out->push_back(entry);
+    }
+  }
+}
+
+// Windows keeps subkeys ordered by upper-cased name; a damaged hive may not, and may name two
+// subkeys alike. The tree needs both invariants, so restore them here.
+void HiveReader::SortAndDeduplicate(Key* key) {
+  auto& subs = key->subkeys_;
+  auto less = [](const std::unique_ptr<Key>& a, const std::unique_ptr<Key>& b) {
+    return CompareNames(a->name_, b->name_) < 0;
+  };
+  if (!std::is_sorted(subs.begin(), subs.end(), less)) {
+    std::stable_sort(subs.begin(), subs.end(), less);
+  }
+  for (size_t i = 1; i < subs.size();) {
+    if (NamesEqual(subs[i - 1]->name_, subs[i]->name_)) {
+      Damaged(0, "key '" + ToUtf8(key->path()) + "' has two subkeys named '" +
+                     subs[i]->name_utf8() + "'");
+      subs.erase(subs.begin() + static_cast<ptrdiff_t>(i));
+    } else {
+      ++i;
+    }
+  }
+}
+
+}  // namespace hm::hive
