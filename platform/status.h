@@ -40,7 +40,7 @@ class [[nodiscard]] Status {
 template <typename T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : state_(std::move(value)) {}  // NOLINT: implicit by design
+  Result(T value) : state_(std::move(value)) {}         // NOLINT: implicit by design
   Result(Status status) : state_(std::move(status)) {}  // NOLINT: REQUIRES: !status.ok()
 
   bool ok() const { return std::holds_alternative<T>(state_); }
@@ -62,8 +62,8 @@ class [[nodiscard]] Result {
 }  // namespace hm
 
 // Returns from the calling function when the expression yields a failing Status.
-#define HM_RETURN_IF_ERROR(expr)          \
-  do {                                    \
-    ::hm::Status hm_status_ = (expr);     \
+#define HM_RETURN_IF_ERROR(expr)             \
+  do {                                       \
+    ::hm::Status hm_status_ = (expr);        \
     if (!hm_status_.ok()) return hm_status_; \
   } while (0)

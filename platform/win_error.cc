@@ -55,12 +55,12 @@ std::string WinErrorMessage(uint32_t code) {
       {kErrorNotRegistryFile,
        "The system has attempted to load or restore a file into the registry, but the specified "
        "file is not in a registry file format."},
-      {kErrorKeyDeleted, "Illegal operation attempted on a registry key that has been marked for "
-                         "deletion."},
+      {kErrorKeyDeleted,
+       "Illegal operation attempted on a registry key that has been marked for "
+       "deletion."},
       {kErrorKeyHasChildren,
        "Cannot create a symbolic link in a registry key that already has subkeys or values."},
-      {kErrorChildMustBeVolatile,
-       "Cannot create a stable subkey under a volatile parent key."},
+      {kErrorChildMustBeVolatile, "Cannot create a stable subkey under a volatile parent key."},
       {kErrorPrivilegeNotHeld, "A required privilege is not held by the client."},
       {kErrorFileCorrupt, "The file or directory is corrupted and unreadable."},
   };
@@ -71,21 +71,34 @@ std::string WinErrorMessage(uint32_t code) {
 
 uint32_t WinErrorFromErrno(int err) {
   switch (err) {
-    case 0: return kErrorSuccess;
-    case ENOENT: return kErrorFileNotFound;
-    case ENOTDIR: return kErrorPathNotFound;
+    case 0:
+      return kErrorSuccess;
+    case ENOENT:
+      return kErrorFileNotFound;
+    case ENOTDIR:
+      return kErrorPathNotFound;
     case EACCES:
-    case EPERM: return kErrorAccessDenied;
-    case EROFS: return kErrorWriteProtect;
+    case EPERM:
+      return kErrorAccessDenied;
+    case EROFS:
+      return kErrorWriteProtect;
     case ENOSPC:
-    case EDQUOT: return kErrorDiskFull;
-    case ENOMEM: return kErrorNotEnoughMemory;
-    case EEXIST: return kErrorAlreadyExists;
-    case ENAMETOOLONG: return kErrorFilenameExcedRange;
-    case ENOTEMPTY: return kErrorDirNotEmpty;
-    case EBUSY: return kErrorSharingViolation;
-    case EINVAL: return kErrorInvalidParameter;
-    default: return kErrorGenFailure;
+    case EDQUOT:
+      return kErrorDiskFull;
+    case ENOMEM:
+      return kErrorNotEnoughMemory;
+    case EEXIST:
+      return kErrorAlreadyExists;
+    case ENAMETOOLONG:
+      return kErrorFilenameExcedRange;
+    case ENOTEMPTY:
+      return kErrorDirNotEmpty;
+    case EBUSY:
+      return kErrorSharingViolation;
+    case EINVAL:
+      return kErrorInvalidParameter;
+    default:
+      return kErrorGenFailure;
   }
 }
 

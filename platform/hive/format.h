@@ -89,11 +89,18 @@ inline uint64_t Get64(const char* p) {
   std::memcpy(&v, p, 8);
   return v;
 }
-inline void Put16(char* p, uint16_t v) { std::memcpy(p, &v, 2); }
-inline void Put32(char* p, uint32_t v) { std::memcpy(p, &v, 4); }
-inline void Put64(char* p, uint64_t v) { std::memcpy(p, &v, 8); }
+inline void Put16(char* p, uint16_t v) {
+  std::memcpy(p, &v, 2);
+}
+inline void Put32(char* p, uint32_t v) {
+  std::memcpy(p, &v, 4);
+}
+inline void Put64(char* p, uint64_t v) {
+  std::memcpy(p, &v, 8);
+}
 
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the hive engine assumes a little-endian host");
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "the hive engine assumes a little-endian host");
 
 // XOR of the first 127 double words, with 0 and -1 mapped as Windows maps them.
 inline uint32_t BaseBlockChecksum(const char* block) {

@@ -18,14 +18,18 @@ constexpr size_t kIndexThreshold = 16;
 // Largest value data the writer can lay out (65,535 big-data segments).
 constexpr size_t kMaxValueData = size_t{0xFFFF} * format::kBigDataSegmentSize;
 
-std::string Narrow(std::u16string_view name) { return ToUtf8(name); }
+std::string Narrow(std::u16string_view name) {
+  return ToUtf8(name);
+}
 
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Key
 
-std::string Key::name_utf8() const { return ToUtf8(name_); }
+std::string Key::name_utf8() const {
+  return ToUtf8(name_);
+}
 
 std::u16string Key::path() const {
   std::vector<const Key*> chain;
@@ -75,7 +79,8 @@ Value* Key::FindValueMutable(std::u16string_view name) {
 
 Status Key::CheckWritable() const {
   if (hive_->read_only_) {
-    return Status::Error(kErrorAccessDenied, "hive is read-only (" + hive_->read_only_reason_ + ")");
+    return Status::Error(kErrorAccessDenied,
+                         "hive is read-only (" + hive_->read_only_reason_ + ")");
   }
   return Status::Ok();
 }

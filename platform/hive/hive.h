@@ -67,8 +67,8 @@ using SecurityRef = std::shared_ptr<const SecurityDescriptor>;
 struct Value {
   std::u16string name;
   uint32_t type = kRegNone;
-  std::string data;        // raw bytes exactly as stored (any length, any content)
-  uint16_t flags = 0;      // value flags other than the compressed-name bit
+  std::string data;    // raw bytes exactly as stored (any length, any content)
+  uint16_t flags = 0;  // value flags other than the compressed-name bit
 };
 
 // One key of the tree. Keys are owned by their parent (the root by the Hive); a Key* stays valid
@@ -178,6 +178,10 @@ struct OpenOptions {
   // Read what is intact instead of failing on the first damage: a damaged key, list or value is
   // left out (and recorded in Hive::damage()); only a file with no usable root fails.
   bool salvage = false;
+  // Also look for flaws that lose no data but that Windows' own check would mend (wrong hashes,
+  // unsorted lists, stale parent links and reference counts, too small maximum-length fields,
+  // allocated cells nothing uses), and record them in Hive::anomalies(). Slower.
+  bool check_structure = false;
 };
 
 class Hive {
@@ -206,6 +210,8 @@ class Hive {
   const HiveHeader& header() const { return header_; }
   const HiveFileStats& file_stats() const { return file_stats_; }
   const std::vector<Damage>& damage() const { return damage_; }
+  // Flaws found with OpenOptions::check_structure; they never make the hive read-only.
+  const std::vector<Damage>& anomalies() const { return anomalies_; }
   const std::filesystem::path& file() const { return file_; }
   bool read_only() const { return read_only_; }
   // Why changes are refused, for the user ("not cleanly closed by Windows ...").
@@ -235,6 +241,7 @@ class Hive {
   std::string base_block_;  // the 4096 bytes as read, kept so a rewrite preserves unknown fields
   HiveFileStats file_stats_;
   std::vector<Damage> damage_;
+  std::vector<Damage> anomalies_;
   std::unique_ptr<Key> root_;
   bool read_only_ = false;
   std::string read_only_reason_;

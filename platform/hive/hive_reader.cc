@@ -30,6 +30,13 @@ class HiveReader {
     uint32_t offset = 0;
   };
 
+  // One entry of a subkey list leaf: the key node and the hash or hint stored beside it.
+  struct ListEntry {
+    uint32_t offset;
+    uint32_t check;  // "lh": name hash; "lf": name hint; "li": unused
+    char kind;       // 'h', 'f' or 'i'
+  };
+
   Status ReadBaseBlock();
   void ScanBins();
   uint32_t BinSizeAt(uint32_t pos) const;
@@ -43,17 +50,24 @@ class HiveReader {
   bool GetCell(uint32_t offset, uint32_t min_size, const char* what, Cell* cell);
   bool CheckSignature(const Cell& cell, const char* sig, const char* what);
 
-  std::unique_ptr<Key> ReadKey(uint32_t offset, Key* parent, int depth);
+  std::unique_ptr<Key> ReadKey(uint32_t offset, Key* parent, uint32_t parent_offset, int depth);
   bool ReadKeyFields(const Cell& cell, Key* key);
   void ReadValues(const Cell& nk, Key* key);
   bool ReadValue(uint32_t offset, Value* value);
   bool ReadValueData(const Cell& vk, uint32_t size, Value* value);
   bool ReadBigData(uint32_t offset, uint32_t size, std::string* data);
   void ReadSubkeys(const Cell& nk, Key* key, int depth);
-  void CollectSubkeyOffsets(uint32_t list, bool top_level, std::vector<uint32_t>* out);
+  void CollectSubkeyEntries(uint32_t list, bool top_level, std::vector<ListEntry>* out);
   SecurityRef ReadSecurity(uint32_t offset);
   std::u16string ReadName(const char* data, uint16_t length, bool compressed);
   void SortAndDeduplicate(Key* key);
+
+  // Structure checks (OpenOptions::check_structure).
+  void Note(uint64_t file_offset, std::string reason);
+  void CheckListEntry(const ListEntry& entry, const Key& child);
+  void CheckMaximumLengths(const Cell& nk, const Key& key);
+  void CheckSecurityReferences();
+  void CheckUnusedCells();
 
   std::string_view image_;
   OpenOptions options_;
@@ -66,6 +80,10 @@ class HiveReader {
   std::vector<uint32_t> bin_end_;
   std::vector<uint8_t> visited_;  // one entry per 8-byte cell slot, for key nodes
   std::unordered_map<uint32_t, SecurityRef> security_by_offset_;
+  // Filled only when checking the structure:
+  std::vector<uint8_t> used_;              // per 8-byte slot: a cell the tree refers to
+  std::vector<uint32_t> allocated_cells_;  // every allocated cell found in the bins
+  std::unordered_map<uint32_t, uint32_t> security_uses_;  // security cell -> keys using it
 };
 
 namespace {
@@ -103,18 +121,22 @@ Status HiveReader::Read() {
     return Status::Error(kErrorBadDb, label_ + ": offset " + Hex(d.file_offset) + ": " + d.reason);
   }
   visited_.assign(bins_end_ / 8 + 1, 0);
-  hive_->root_ = ReadKey(hive_->header_.root_cell, nullptr, 0);
+  if (options_.check_structure) used_.assign(bins_end_ / 8 + 1, 0);
+  hive_->root_ = ReadKey(hive_->header_.root_cell, nullptr, kNilCell, 0);
   if (Stopped() || hive_->root_ == nullptr) {
     if (hive_->damage_.empty()) Damaged(FileOffset(hive_->header_.root_cell), "no root key");
     const Damage& d = hive_->damage_.front();
     return Status::Error(kErrorBadDb, label_ + ": offset " + Hex(d.file_offset) + ": " + d.reason);
   }
+  if (options_.check_structure) {
+    CheckSecurityReferences();
+    CheckUnusedCells();
+  }
   if (!hive_->header_.clean()) {
-    hive_->set_read_only(
-        "not cleanly closed by Windows: its sequence numbers " +
-        std::to_string(hive_->header_.sequence1) + " and " +
-        std::to_string(hive_->header_.sequence2) +
-        " differ, so its latest changes may still be in its transaction logs");
+    hive_->set_read_only("not cleanly closed by Windows: its sequence numbers " +
+                         std::to_string(hive_->header_.sequence1) + " and " +
+                         std::to_string(hive_->header_.sequence2) +
+                         " differ, so its latest changes may still be in its transaction logs");
   } else if (!hive_->damage_.empty()) {
     hive_->set_read_only("damaged: only its intact parts were read");
   }
@@ -144,9 +166,9 @@ Status HiveReader::ReadBaseBlock() {
   hive_->base_block_.assign(bb, kBaseBlockSize);
   hive_->file_stats_.file_size = image_.size();
   if (h.major_version != 1 || h.minor_version < 1 || h.minor_version > 6) {
-    return Status::Error(kErrorNotRegistryFile,
-                         label_ + ": unsupported format version " + std::to_string(h.major_version) +
-                             "." + std::to_string(h.minor_version));
+    return Status::Error(kErrorNotRegistryFile, label_ + ": unsupported format version " +
+                                                    std::to_string(h.major_version) + "." +
+                                                    std::to_string(h.minor_version));
   }
   if (h.file_type != 0) {
     return Status::Error(kErrorNotRegistryFile,
@@ -198,8 +220,8 @@ void HiveReader::ScanBins() {
 uint32_t HiveReader::BinSizeAt(uint32_t pos) const {
   const char* bin = image_.data() + kBaseBlockSize + pos;
   uint32_t size = Get32(bin + 8);
-  bool ok = std::string_view(bin, 4) == "hbin" && Get32(bin + 4) == pos &&
-            size >= kBinAlignment && size % kBinAlignment == 0 && size <= bins_end_ - pos;
+  bool ok = std::string_view(bin, 4) == "hbin" && Get32(bin + 4) == pos && size >= kBinAlignment &&
+            size % kBinAlignment == 0 && size <= bins_end_ - pos;
   return ok ? size : 0;
 }
 
@@ -207,13 +229,14 @@ void HiveReader::ScanCellsOfBin(uint32_t bin_start, uint32_t bin_end) {
   uint32_t pos = bin_start + kBinHeaderSize;
   while (pos < bin_end) {
     auto size = static_cast<int32_t>(Get32(image_.data() + kBaseBlockSize + pos));
-    uint32_t length = size < 0 ? static_cast<uint32_t>(-static_cast<int64_t>(size))
-                               : static_cast<uint32_t>(size);
+    uint32_t length =
+        size < 0 ? static_cast<uint32_t>(-static_cast<int64_t>(size)) : static_cast<uint32_t>(size);
     if (length < 8 || length % 8 != 0 || length > bin_end - pos) {
       Damaged(FileOffset(pos), "cell size " + std::to_string(size) + " breaks the bin");
       return;
     }
     (size < 0 ? hive_->file_stats_.allocated_bytes : hive_->file_stats_.free_bytes) += length;
+    if (size < 0 && options_.check_structure) allocated_cells_.push_back(pos);
     pos += length;
   }
 }
@@ -224,8 +247,8 @@ void HiveReader::Damaged(uint64_t file_offset, std::string reason) {
 
 bool HiveReader::GetCell(uint32_t offset, uint32_t min_size, const char* what, Cell* cell) {
   if (offset % 8 != 0 || offset >= bins_end_ || bins_end_ - offset < 8) {
-    Damaged(FileOffset(offset), std::string(what) + " at cell offset " + Hex(offset) +
-                                    " lies outside the hive bins");
+    Damaged(FileOffset(offset),
+            std::string(what) + " at cell offset " + Hex(offset) + " lies outside the hive bins");
     return false;
   }
   uint32_t page = offset / kBinAlignment;
@@ -242,13 +265,14 @@ bool HiveReader::GetCell(uint32_t offset, uint32_t min_size, const char* what, C
   }
   uint32_t length = static_cast<uint32_t>(-static_cast<int64_t>(size));
   if (length < 4 + min_size || length > end - offset) {
-    Damaged(FileOffset(offset), std::string(what) + " cell has a bad size (" +
-                                    std::to_string(size) + ")");
+    Damaged(FileOffset(offset),
+            std::string(what) + " cell has a bad size (" + std::to_string(size) + ")");
     return false;
   }
   cell->data = image_.data() + kBaseBlockSize + offset + 4;
   cell->size = length - 4;
   cell->offset = offset;
+  if (!used_.empty()) used_[offset / 8] = 1;
   return true;
 }
 
@@ -274,7 +298,8 @@ std::u16string HiveReader::ReadName(const char* data, uint16_t length, bool comp
 // ---------------------------------------------------------------------------------------------
 // Keys
 
-std::unique_ptr<Key> HiveReader::ReadKey(uint32_t offset, Key* parent, int depth) {
+std::unique_ptr<Key> HiveReader::ReadKey(uint32_t offset, Key* parent, uint32_t parent_offset,
+                                         int depth) {
   Cell nk;
   if (!GetCell(offset, kNkName, "key node", &nk) || !CheckSignature(nk, "nk", "key node")) {
     return nullptr;
@@ -292,6 +317,12 @@ std::unique_ptr<Key> HiveReader::ReadKey(uint32_t offset, Key* parent, int depth
   if (!ReadKeyFields(nk, key.get())) return nullptr;
   ReadValues(nk, key.get());
   ReadSubkeys(nk, key.get(), depth);
+  if (options_.check_structure) {
+    if (parent != nullptr && Get32(nk.data + kNkParent) != parent_offset) {
+      Note(FileOffset(offset), "key '" + ToUtf8(key->path()) + "' names the wrong parent");
+    }
+    CheckMaximumLengths(nk, *key);
+  }
   return key;
 }
 
@@ -311,11 +342,16 @@ bool HiveReader::ReadKeyFields(const Cell& nk, Key* key) {
   uint16_t class_length = Get16(nk.data + kNkClassLength);
   uint32_t class_cell = Get32(nk.data + kNkClass);
   Cell cls;
-  if (class_length > 0 && class_cell != kNilCell && GetCell(class_cell, class_length, "class name", &cls)) {
+  if (class_length > 0 && class_cell != kNilCell &&
+      GetCell(class_cell, class_length, "class name", &cls)) {
     key->class_name_.assign(cls.data, class_length);
   }
   key->security_ = ReadSecurity(Get32(nk.data + kNkSecurity));
-  if (key->security_ == nullptr && key->parent_ != nullptr) key->security_ = key->parent_->security_;
+  if (options_.check_structure && key->security_ != nullptr) {
+    security_uses_[Get32(nk.data + kNkSecurity)] += 1;
+  }
+  if (key->security_ == nullptr && key->parent_ != nullptr)
+    key->security_ = key->parent_->security_;
   return true;
 }
 
@@ -409,7 +445,8 @@ bool HiveReader::ReadBigData(uint32_t offset, uint32_t size, std::string* data) 
   if (!GetCell(Get32(db.data + 4), 4u * segments, "big-data segment list", &list)) return false;
   data->reserve(size);
   for (uint16_t i = 0; i < segments && data->size() < size; ++i) {
-    uint32_t want = std::min<uint32_t>(size - static_cast<uint32_t>(data->size()), kBigDataSegmentSize);
+    uint32_t want =
+        std::min<uint32_t>(size - static_cast<uint32_t>(data->size()), kBigDataSegmentSize);
     Cell segment;
     if (!GetCell(Get32(list.data + 4 * i), want, "big-data segment", &segment)) return false;
     data->append(segment.data, want);
@@ -427,21 +464,26 @@ bool HiveReader::ReadBigData(uint32_t offset, uint32_t size, std::string* data) 
 void HiveReader::ReadSubkeys(const Cell& nk, Key* key, int depth) {
   uint32_t count = Get32(nk.data + kNkSubkeyCount);
   if (count == 0) return;
-  std::vector<uint32_t> offsets;
-  CollectSubkeyOffsets(Get32(nk.data + kNkSubkeyList), true, &offsets);
-  if (offsets.size() != count && !Stopped()) {
+  std::vector<ListEntry> entries;
+  CollectSubkeyEntries(Get32(nk.data + kNkSubkeyList), true, &entries);
+  if (entries.size() != count && !Stopped()) {
     Damaged(FileOffset(nk.offset), "key announces " + std::to_string(count) +
-                                       " subkeys, its lists hold " + std::to_string(offsets.size()));
+                                       " subkeys, its lists hold " +
+                                       std::to_string(entries.size()));
   }
-  key->subkeys_.reserve(offsets.size());
-  for (uint32_t child : offsets) {
+  key->subkeys_.reserve(entries.size());
+  for (const ListEntry& entry : entries) {
     if (Stopped()) return;
-    if (auto sub = ReadKey(child, key, depth + 1)) key->subkeys_.push_back(std::move(sub));
+    auto sub = ReadKey(entry.offset, key, nk.offset, depth + 1);
+    if (sub == nullptr) continue;
+    if (options_.check_structure) CheckListEntry(entry, *sub);
+    key->subkeys_.push_back(std::move(sub));
   }
   SortAndDeduplicate(key);
 }
 
-void HiveReader::CollectSubkeyOffsets(uint32_t offset, bool top_level, std::vector<uint32_t>* out) {
+void HiveReader::CollectSubkeyEntries(uint32_t offset, bool top_level,
+                                      std::vector<ListEntry>* out) {
   Cell list;
   if (!GetCell(offset, 4, "subkey list", &list)) return;
   std::string_view sig(list.data, 2);
@@ -456,11 +498,11 @@ void HiveReader::CollectSubkeyOffsets(uint32_t offset, bool top_level, std::vect
     count = (list.size - 4) / stride;
   }
   for (uint32_t i = 0; i < count && !Stopped(); ++i) {
-    uint32_t entry = Get32(list.data + 4 + stride * i);
+    const char* entry = list.data + 4 + stride * i;
     if (sig == "ri") {
-      CollectSubkeyOffsets(entry, false, out);
+      CollectSubkeyEntries(Get32(entry), false, out);
     } else {
-      out->push_back(entry);
+      out->push_back(ListEntry{Get32(entry), stride == 8 ? Get32(entry + 4) : 0, sig[1]});
     }
   }
 }
@@ -473,6 +515,8 @@ void HiveReader::SortAndDeduplicate(Key* key) {
     return CompareNames(a->name_, b->name_) < 0;
   };
   if (!std::is_sorted(subs.begin(), subs.end(), less)) {
+    if (options_.check_structure)
+      Note(0, "subkeys of '" + ToUtf8(key->path()) + "' are out of order");
     std::stable_sort(subs.begin(), subs.end(), less);
   }
   for (size_t i = 1; i < subs.size();) {
@@ -483,6 +527,76 @@ void HiveReader::SortAndDeduplicate(Key* key) {
     } else {
       ++i;
     }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Structure checks: flaws that lose nothing but that Windows would mend when it loads the hive.
+
+void HiveReader::Note(uint64_t file_offset, std::string reason) {
+  hive_->anomalies_.push_back(Damage{file_offset, std::move(reason)});
+}
+
+void HiveReader::CheckListEntry(const ListEntry& entry, const Key& child) {
+  bool ok = true;
+  if (entry.kind == 'h') ok = entry.check == NameHash(child.name_);
+  if (entry.kind == 'f') {
+    // The hint holds the first characters as stored; Windows compares it without regard to case.
+    for (size_t i = 0; i < 4 && ok; ++i) {
+      auto hint = static_cast<char16_t>((entry.check >> (8 * i)) & 0xFF);
+      char16_t want = i < child.name_.size() && child.name_[i] <= 0xFF ? child.name_[i] : 0;
+      ok = hint == 0 || WinUpcase(hint) == WinUpcase(want);
+    }
+  }
+  if (!ok) {
+    Note(FileOffset(entry.offset),
+         "subkey list entry of '" + ToUtf8(child.path()) + "' has a wrong name hash");
+  }
+}
+
+void HiveReader::CheckMaximumLengths(const Cell& nk, const Key& key) {
+  uint32_t subkey_name = 0, subkey_class = 0, value_name = 0, value_data = 0;
+  for (const auto& sub : key.subkeys_) {
+    subkey_name = std::max<uint32_t>(subkey_name, sub->name_.size() * 2);
+    subkey_class = std::max<uint32_t>(subkey_class, sub->class_name_.size());
+  }
+  for (const Value& value : key.values_) {
+    value_name = std::max<uint32_t>(value_name, value.name.size() * 2);
+    value_data = std::max<uint32_t>(value_data, value.data.size());
+  }
+  // Windows sizes its buffers from these fields; they may be too large, never too small.
+  bool ok = (Get32(nk.data + kNkMaxSubkeyName) & 0xFFFF) >= subkey_name &&
+            Get32(nk.data + kNkMaxSubkeyClass) >= subkey_class &&
+            Get32(nk.data + kNkMaxValueName) >= value_name &&
+            Get32(nk.data + kNkMaxValueData) >= value_data;
+  if (!ok) {
+    Note(FileOffset(nk.offset),
+         "key '" + ToUtf8(key.path()) + "' records smaller maximum lengths than it holds");
+  }
+}
+
+void HiveReader::CheckSecurityReferences() {
+  for (const auto& [offset, uses] : security_uses_) {
+    uint32_t stored = Get32(image_.data() + kBaseBlockSize + offset + 4 + kSkRefCount);
+    if (stored != uses) {
+      Note(FileOffset(offset), "security record is used by " + std::to_string(uses) +
+                                   " keys but counts " + std::to_string(stored));
+    }
+  }
+}
+
+void HiveReader::CheckUnusedCells() {
+  uint64_t count = 0, bytes = 0;
+  uint32_t first = 0;
+  for (uint32_t cell : allocated_cells_) {
+    if (used_[cell / 8]) continue;
+    if (count++ == 0) first = cell;
+    bytes +=
+        static_cast<uint32_t>(-static_cast<int32_t>(Get32(image_.data() + kBaseBlockSize + cell)));
+  }
+  if (count > 0) {
+    Note(FileOffset(first), std::to_string(count) + " allocated cells (" + std::to_string(bytes) +
+                                " bytes) are used by nothing; the first is here");
   }
 }
 

@@ -58,7 +58,7 @@ TEST(HiveTest, BuiltTreeSurvivesRewriteInEveryFormatVersion) {
     SCOPED_TRACE(minor);
     auto hive = SmallHive(minor);
     Key* names = MustCreate(hive->root(), u"Names");
-    MustCreate(*names, u"Ünïcödé");                     // Latin-1: stored compressed
+    MustCreate(*names, u"Ünïcödé");                               // Latin-1: stored compressed
     MustCreate(*names, u"\u0395\u03bb\u03bb\u03ac\u03b4\u03b1");  // Greek: stored as UTF-16
     MustCreate(*names, u"\u65e5\u672c");
     ASSERT_TRUE(names->SetClassName(std::string("c\0l\0s\0", 6)).ok());
@@ -185,8 +185,8 @@ TEST(HiveTest, SaveReplacesTheFileAndKeepsItsPermissions) {
   testing::TempDir dir;
   auto path = dir / "NTUSER.DAT";
   ASSERT_TRUE(SmallHive()->WriteTo(path).ok());
-  std::filesystem::permissions(path, std::filesystem::perms::owner_read |
-                                         std::filesystem::perms::owner_write);
+  std::filesystem::permissions(
+      path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   auto hive = Hive::Open(path);
   ASSERT_TRUE(hive.ok()) << hive.status().ToString();
   MustCreate(hive.value()->root(), u"Added");
@@ -245,19 +245,26 @@ struct DamageCase {
 
 const DamageCase kDamageCases[] = {
     {"truncated", [](std::string* i, const Layout&) { i->resize(i->size() - 4096 + 100); }, ""},
-    {"bad bin signature",
-     [](std::string* i, const Layout&) { (*i)[format::kBaseBlockSize] = 'X'; }, ""},
+    {"bad bin signature", [](std::string* i, const Layout&) { (*i)[format::kBaseBlockSize] = 'X'; },
+     ""},
     {"subkey list outside the file",
-     [](std::string* i, const Layout& l) { PutCellField(i, l.b, format::kNkSubkeyList, 0x7FFFFFF8); },
+     [](std::string* i, const Layout& l) {
+       PutCellField(i, l.b, format::kNkSubkeyList, 0x7FFFFFF8);
+     },
      "A"},
     {"misaligned subkey list",
-     [](std::string* i, const Layout& l) { PutCellField(i, l.b, format::kNkSubkeyList, l.b_list + 3); },
+     [](std::string* i, const Layout& l) {
+       PutCellField(i, l.b, format::kNkSubkeyList, l.b_list + 3);
+     },
      "A"},
     {"loop back to the root",
-     [](std::string* i, const Layout& l) { PutCellField(i, l.b, format::kNkSubkeyList, l.root_list); },
+     [](std::string* i, const Layout& l) {
+       PutCellField(i, l.b, format::kNkSubkeyList, l.root_list);
+     },
      "A"},
     {"value list shorter than announced",
-     [](std::string* i, const Layout& l) { PutCellField(i, l.a, format::kNkValueCount, 5000); }, "B\\C"},
+     [](std::string* i, const Layout& l) { PutCellField(i, l.a, format::kNkValueCount, 5000); },
+     "B\\C"},
     {"value pointing at a subkey list",
      [](std::string* i, const Layout& l) { PutCellField(i, l.a_values, 0, l.b_list); }, "B\\C"},
     {"key name longer than its cell",
@@ -301,6 +308,50 @@ TEST(HiveDamageTest, EveryTruncationFailsCleanly) {
     EXPECT_FALSE(strict.ok()) << length;
     auto salvaged = Hive::Parse(clean.substr(0, length), {.salvage = true}, "cut");
     (void)salvaged;  // must merely not crash
+  }
+}
+
+// Flaws that lose nothing: a strict open still succeeds; a structure check names each one.
+struct AnomalyCase {
+  const char* name;
+  void (*flaw)(std::string* image, const Layout& l);
+  const char* expected;  // part of the recorded reason
+};
+
+const AnomalyCase kAnomalyCases[] = {
+    {"wrong hash", [](std::string* i, const Layout& l) { PutCellField(i, l.root_list, 8, 1234); },
+     "wrong name hash"},
+    {"wrong parent",
+     [](std::string* i, const Layout& l) { PutCellField(i, l.b, format::kNkParent, l.a); },
+     "wrong parent"},
+    {"short maximum",
+     [](std::string* i, const Layout& l) { PutCellField(i, l.a, format::kNkMaxValueData, 4); },
+     "maximum lengths"},
+    {"unused cell",
+     [](std::string* i, const Layout& l) {
+       PutCellField(i, l.a, format::kNkClass, format::kNilCell);
+     },
+     "used by nothing"},
+};
+
+TEST(HiveStructureCheckTest, FlawsAreNamedWithoutFailingTheOpen) {
+  auto hive = SmallHive();
+  ASSERT_TRUE(hive->Find(u"A")->SetClassName(std::string("k\0", 2)).ok());
+  const std::string clean = hive->Serialize();
+  const Layout layout = Locate(clean);
+  auto checked = Hive::Parse(clean, {.check_structure = true}, "clean");
+  ASSERT_TRUE(checked.ok());
+  EXPECT_TRUE(checked.value()->anomalies().empty());
+  for (const AnomalyCase& c : kAnomalyCases) {
+    SCOPED_TRACE(c.name);
+    std::string image = clean;
+    c.flaw(&image, layout);
+    auto opened = Hive::Parse(image, {.check_structure = true}, "flawed");
+    ASSERT_TRUE(opened.ok()) << opened.status().ToString();
+    EXPECT_FALSE(opened.value()->read_only());
+    ASSERT_EQ(opened.value()->anomalies().size(), 1u);
+    EXPECT_NE(opened.value()->anomalies()[0].reason.find(c.expected), std::string::npos)
+        << opened.value()->anomalies()[0].reason;
   }
 }
 

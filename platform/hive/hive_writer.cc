@@ -1,8 +1,8 @@
 // Laying the tree out as a compact regf image. Cells are placed first-fit into the free tails of
-// the open bins (oldest first), else into a new 4 KiB bin (a larger bin for a cell that needs one); what
-// is left of a bin at the end becomes one free cell.
-// Each key is followed by its class, values and subtree, then its subkey list, so a subtree
-// stays together. Equal security descriptors share one reference-counted security cell.
+// the open bins (oldest first), else into a new 4 KiB bin (a larger bin for a cell that needs one);
+// what is left of a bin at the end becomes one free cell. Each key is followed by its class, values
+// and subtree, then its subkey list, so a subtree stays together. Equal security descriptors share
+// one reference-counted security cell.
 #include <algorithm>
 #include <unordered_map>
 
@@ -55,24 +55,136 @@ uint32_t NameHint(std::u16string_view name) {
 // SYSTEM and Administrators full control, Users read, all inherited by subkeys.
 std::string DefaultSecurityDescriptor() {
   static const unsigned char kBytes[] = {
-      0x01, 0x00, 0x04, 0x80,                          // revision 1, self-relative, DACL present
-      0x60, 0x00, 0x00, 0x00, 0x70, 0x00, 0x00, 0x00,  // owner at 96, group at 112
-      0x00, 0x00, 0x00, 0x00, 0x14, 0x00, 0x00, 0x00,  // no SACL, DACL at 20
+      0x01,
+      0x00,
+      0x04,
+      0x80,  // revision 1, self-relative, DACL present
+      0x60,
+      0x00,
+      0x00,
+      0x00,
+      0x70,
+      0x00,
+      0x00,
+      0x00,  // owner at 96, group at 112
+      0x00,
+      0x00,
+      0x00,
+      0x00,
+      0x14,
+      0x00,
+      0x00,
+      0x00,  // no SACL, DACL at 20
       // DACL: revision 2, size 76, 3 entries
-      0x02, 0x00, 0x4C, 0x00, 0x03, 0x00, 0x00, 0x00,
+      0x02,
+      0x00,
+      0x4C,
+      0x00,
+      0x03,
+      0x00,
+      0x00,
+      0x00,
       // allow SYSTEM KEY_ALL_ACCESS, inherited by containers
-      0x00, 0x02, 0x14, 0x00, 0x3F, 0x00, 0x0F, 0x00,
-      0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x12, 0x00, 0x00, 0x00,
+      0x00,
+      0x02,
+      0x14,
+      0x00,
+      0x3F,
+      0x00,
+      0x0F,
+      0x00,
+      0x01,
+      0x01,
+      0x00,
+      0x00,
+      0x00,
+      0x00,
+      0x00,
+      0x05,
+      0x12,
+      0x00,
+      0x00,
+      0x00,
       // allow Administrators KEY_ALL_ACCESS
-      0x00, 0x02, 0x18, 0x00, 0x3F, 0x00, 0x0F, 0x00,
-      0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x20, 0x00, 0x00, 0x00, 0x20, 0x02, 0x00, 0x00,
+      0x00,
+      0x02,
+      0x18,
+      0x00,
+      0x3F,
+      0x00,
+      0x0F,
+      0x00,
+      0x01,
+      0x02,
+      0x00,
+      0x00,
+      0x00,
+      0x00,
+      0x00,
+      0x05,
+      0x20,
+      0x00,
+      0x00,
+      0x00,
+      0x20,
+      0x02,
+      0x00,
+      0x00,
       // allow Users KEY_READ
-      0x00, 0x02, 0x18, 0x00, 0x19, 0x00, 0x02, 0x00,
-      0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x20, 0x00, 0x00, 0x00, 0x21, 0x02, 0x00, 0x00,
+      0x00,
+      0x02,
+      0x18,
+      0x00,
+      0x19,
+      0x00,
+      0x02,
+      0x00,
+      0x01,
+      0x02,
+      0x00,
+      0x00,
+      0x00,
+      0x00,
+      0x00,
+      0x05,
+      0x20,
+      0x00,
+      0x00,
+      0x00,
+      0x21,
+      0x02,
+      0x00,
+      0x00,
       // owner S-1-5-32-544
-      0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x20, 0x00, 0x00, 0x00, 0x20, 0x02, 0x00, 0x00,
+      0x01,
+      0x02,
+      0x00,
+      0x00,
+      0x00,
+      0x00,
+      0x00,
+      0x05,
+      0x20,
+      0x00,
+      0x00,
+      0x00,
+      0x20,
+      0x02,
+      0x00,
+      0x00,
       // group S-1-5-18
-      0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x12, 0x00, 0x00, 0x00,
+      0x01,
+      0x01,
+      0x00,
+      0x00,
+      0x00,
+      0x00,
+      0x00,
+      0x05,
+      0x12,
+      0x00,
+      0x00,
+      0x00,
   };
   return std::string(reinterpret_cast<const char*>(kBytes), sizeof kBytes);
 }
@@ -116,7 +228,7 @@ class HiveWriter {
 
   const Hive& hive_;
   uint32_t minor_;
-  std::string out_;  // the bins area; cell offsets index it directly
+  std::string out_;          // the bins area; cell offsets index it directly
   std::vector<Tail> tails_;  // oldest first: filling old bins first leaves the least waste
   const std::string default_security_ = DefaultSecurityDescriptor();
   std::unordered_map<const SecurityDescriptor*, SecurityCell*> by_pointer_;
@@ -159,16 +271,18 @@ uint32_t HiveWriter::NewBin(uint32_t cell_size) {
   Tail rest{cell + cell_size, start + bin_size};
   if (rest.pos < rest.end) tails_.push_back(rest);
   if (tails_.size() > kMaxOpenTails) {
-    auto smallest = std::min_element(tails_.begin(), tails_.end(), [](const Tail& a, const Tail& b) {
-      return a.end - a.pos < b.end - b.pos;
-    });
+    auto smallest = std::min_element(
+        tails_.begin(), tails_.end(),
+        [](const Tail& a, const Tail& b) { return a.end - a.pos < b.end - b.pos; });
     CloseTail(*smallest);
     tails_.erase(smallest);
   }
   return cell;
 }
 
-void HiveWriter::CloseTail(const Tail& tail) { Put32(out_.data() + tail.pos, tail.end - tail.pos); }
+void HiveWriter::CloseTail(const Tail& tail) {
+  Put32(out_.data() + tail.pos, tail.end - tail.pos);
+}
 
 std::string HiveWriter::Write(const std::string& old_base_block) {
   CountSecurity(hive_.root(), nullptr);
@@ -242,7 +356,8 @@ void HiveWriter::WriteSecurityCells() {
 // ---------------------------------------------------------------------------------------------
 // Keys and values
 
-uint32_t HiveWriter::WriteKey(const Key& key, uint32_t parent, const SecurityDescriptor* inherited) {
+uint32_t HiveWriter::WriteKey(const Key& key, uint32_t parent,
+                              const SecurityDescriptor* inherited) {
   const SecurityDescriptor* own = key.security() ? key.security().get() : inherited;
   uint32_t name_length = StoredNameLength(key.name());
   uint32_t nk = Alloc(kNkName + name_length);

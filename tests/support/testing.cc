@@ -30,7 +30,9 @@ std::filesystem::path SharedDir() {
   return HM_SHARED_DIR;
 }
 
-std::filesystem::path SourceDir() { return HM_SOURCE_DIR; }
+std::filesystem::path SourceDir() {
+  return HM_SOURCE_DIR;
+}
 
 std::string ReadFileBytes(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
