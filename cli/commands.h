@@ -1,0 +1,32 @@
+// The subcommands of hivemend-cli. Each prints its report on stdout and returns the process exit
+// code: 0 for success, 1 when `check` found damage, 2 for bad input (with one line
+// "hivemend-cli: <what is wrong>" on stderr). Not thread-safe (they write to stdout).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace hm::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitDamaged = 1;
+inline constexpr int kExitBadInput = 2;
+
+// Prints "hivemend-cli: <message>" on stderr and returns kExitBadInput.
+int Fail(const std::string& message);
+
+// What a PATH argument names: an installation folder, a (hive) file, or nothing at all.
+enum class PathKind { kMissing, kFolder, kFile };
+PathKind KindOf(const std::filesystem::path& path);
+
+int Describe(const std::filesystem::path& path);
+// `key` is a path below the hive root for a hive file, a key text ("HKLM\SOFTWARE\Microsoft")
+// for an installation; empty lists the root (or the mount points of an installation).
+int List(const std::filesystem::path& path, const std::string& key, bool recursive);
+int Check(const std::filesystem::path& path);
+int MakeDemo(const std::filesystem::path& dir, const std::filesystem::path& sources);
+int MakeInstall(const std::filesystem::path& dir, const std::filesystem::path& sources,
+                uint64_t keys, uint64_t seed);
+
+}  // namespace hm::cli

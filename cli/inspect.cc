@@ -1,0 +1,173 @@
+// describe and check: what a hive file or an installation holds, and whether it is intact.
+#include <cstdio>
+#include <memory>
+
+#include "cli/commands.h"
+#include "cli/render.h"
+#include "platform/hive/hive.h"
+#include "platform/install/installation.h"
+
+namespace hm::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+void PrintField(const char* label, const std::string& text) {
+  std::printf("  %-14s%s\n", label, text.c_str());
+}
+
+std::string StateText(const hive::HiveHeader& header) {
+  std::string sequence = "(sequence " + std::to_string(header.sequence1) + "/" +
+                         std::to_string(header.sequence2) + ")";
+  return (header.clean() ? "clean " : "not cleanly closed ") + sequence;
+}
+
+void PrintHiveFigures(const hive::Hive& hive) {
+  const hive::HiveHeader& header = hive.header();
+  PrintField("format:", "regf " + std::to_string(header.major_version) + "." +
+                            std::to_string(header.minor_version));
+  PrintField("state:", StateText(header));
+  if (!header.checksum_ok) PrintField("checksum:", "wrong (the base block is damaged)");
+  PrintField("read-only:", hive.read_only() ? "yes: " + hive.read_only_reason() : "no");
+  PrintField("root:", hive.root().name_utf8());
+  PrintField("last written:", FormatFileTime(header.timestamp));
+  PrintField("keys:", std::to_string(hive.CountKeys()));
+  PrintField("values:", std::to_string(hive.CountValues()));
+  PrintField("file size:", std::to_string(hive.file_stats().file_size) + " bytes");
+  PrintField("free:", std::to_string(hive.file_stats().free_bytes) + " bytes");
+  if (!hive.damage().empty()) {
+    PrintField("damage:", std::to_string(hive.damage().size()) + " problems (see check)");
+  }
+}
+
+Result<std::unique_ptr<hive::Hive>> OpenForReading(const fs::path& file) {
+  return hive::Hive::Open(file, hive::OpenOptions{.read_only = true, .salvage = true});
+}
+
+// Opened as the program would open it for changes (nothing is saved), so that read_only_reason()
+// says whether and why the engine would refuse to write it.
+Result<std::unique_ptr<hive::Hive>> OpenForDescribing(const fs::path& file) {
+  return hive::Hive::Open(file, hive::OpenOptions{.read_only = false, .salvage = true});
+}
+
+// Returns false when the hive could not be read at all.
+bool DescribeHive(const fs::path& file, const std::string& heading) {
+  std::printf("%s\n", heading.c_str());
+  Result<std::unique_ptr<hive::Hive>> hive = OpenForDescribing(file);
+  if (!hive.ok()) {
+    PrintField("error:", hive.status().ToString());
+    return false;
+  }
+  PrintHiveFigures(*hive.value());
+  return true;
+}
+
+std::string VersionText(const install::Installation& installation) {
+  const install::WindowsVersion& v = installation.version();
+  if (v.product_name.empty() && v.build.empty()) return "unknown";
+  std::string text = v.product_name + " " + std::to_string(v.major) + "." +
+                     std::to_string(v.minor) + " build " + v.build;
+  if (!v.display_version.empty()) text += " (" + v.display_version + ")";
+  return text + (installation.is_64bit() ? ", 64-bit" : ", 32-bit");
+}
+
+void PrintInstallation(const install::Installation& installation) {
+  std::printf("Windows installation at %s\n", installation.root().c_str());
+  PrintField("windows:", VersionText(installation));
+  if (!installation.software_status().ok()) {
+    PrintField("software:", installation.software_status().ToString());
+  }
+  for (const install::UserProfile& user : installation.users()) {
+    std::string where = user.folder.empty() ? " (profile folder missing)" : "";
+    PrintField("user:", user.name + "  " + user.sid + "  " + user.profile_path + where);
+  }
+}
+
+int DescribeInstallation(const fs::path& path) {
+  Result<std::unique_ptr<install::Installation>> opened = install::Installation::Open(path);
+  if (!opened.ok()) return Fail(opened.status().ToString());
+  const install::Installation& installation = *opened.value();
+  PrintInstallation(installation);
+  int exit_code = kExitOk;
+  for (const install::HiveFile& file : installation.hives()) {
+    std::printf("\n");
+    if (!DescribeHive(file.file, file.mount + "  " + file.windows_path)) exit_code = kExitDamaged;
+  }
+  return exit_code;
+}
+
+// Prints what is wrong with one hive; returns the number of problems (a hive that cannot be read
+// at all counts as one).
+size_t CheckHive(const fs::path& file, const std::string& heading) {
+  Result<std::unique_ptr<hive::Hive>> opened = OpenForReading(file);
+  if (!opened.ok()) {
+    std::printf("%s: unreadable: %s\n", heading.c_str(), opened.status().ToString().c_str());
+    return 1;
+  }
+  const hive::Hive& hive = *opened.value();
+  size_t problems = hive.damage().size() + (hive.header().checksum_ok ? 0 : 1);
+  std::printf("%s: %s\n", heading.c_str(),
+              problems == 0 ? "clean" : (std::to_string(problems) + " problems").c_str());
+  if (!hive.header().checksum_ok) std::printf("  0x000001fc  base block checksum is wrong\n");
+  for (const hive::Damage& damage : hive.damage()) {
+    std::printf("  0x%08llx  %s\n", static_cast<unsigned long long>(damage.file_offset),
+                damage.reason.c_str());
+  }
+  if (!hive.header().clean()) {
+    std::printf("  note: %s; %s\n", StateText(hive.header()).c_str(),
+                hive.read_only_reason().c_str());
+  }
+  return problems;
+}
+
+}  // namespace
+
+PathKind KindOf(const fs::path& path) {
+  std::error_code ec;
+  fs::file_status status = fs::status(path, ec);
+  if (!fs::exists(status)) return PathKind::kMissing;
+  return fs::is_directory(status) ? PathKind::kFolder : PathKind::kFile;
+}
+
+int Describe(const fs::path& path) {
+  switch (KindOf(path)) {
+    case PathKind::kMissing:
+      return Fail(path.string() + " does not exist");
+    case PathKind::kFolder:
+      return DescribeInstallation(path);
+    case PathKind::kFile:
+      break;
+  }
+  Result<std::unique_ptr<hive::Hive>> hive = OpenForDescribing(path);
+  if (!hive.ok()) return Fail(hive.status().ToString());
+  std::printf("%s\n", path.c_str());
+  PrintHiveFigures(*hive.value());
+  return kExitOk;
+}
+
+int Check(const fs::path& path) {
+  switch (KindOf(path)) {
+    case PathKind::kMissing:
+      return Fail(path.string() + " does not exist");
+    case PathKind::kFile: {
+      // A file that is no hive at all is a wrong argument, not a damaged hive.
+      Result<std::unique_ptr<hive::Hive>> probe = OpenForReading(path);
+      if (!probe.ok() && probe.status().code() != kErrorBadDb &&
+          probe.status().code() != kErrorRegistryCorrupt) {
+        return Fail(probe.status().ToString());
+      }
+      return CheckHive(path, path.string()) == 0 ? kExitOk : kExitDamaged;
+    }
+    case PathKind::kFolder:
+      break;
+  }
+  Result<std::unique_ptr<install::Installation>> opened = install::Installation::Open(path);
+  if (!opened.ok()) return Fail(opened.status().ToString());
+  size_t problems = 0;
+  for (const install::HiveFile& file : opened.value()->hives()) {
+    problems += CheckHive(file.file, file.mount + " (" + file.windows_path + ")");
+  }
+  return problems == 0 ? kExitOk : kExitDamaged;
+}
+
+}  // namespace hm::cli
