@@ -40,10 +40,6 @@ void PrintHiveFigures(const hive::Hive& hive) {
   }
 }
 
-Result<std::unique_ptr<hive::Hive>> OpenForReading(const fs::path& file) {
-  return hive::Hive::Open(file, hive::OpenOptions{.read_only = true, .salvage = true});
-}
-
 // Opened as the program would open it for changes (nothing is saved), so that read_only_reason()
 // says whether and why the engine would refuse to write it.
 Result<std::unique_ptr<hive::Hive>> OpenForDescribing(const fs::path& file) {
@@ -96,28 +92,39 @@ int DescribeInstallation(const fs::path& path) {
   return exit_code;
 }
 
-// Prints what is wrong with one hive; returns the number of problems (a hive that cannot be read
-// at all counts as one).
-size_t CheckHive(const fs::path& file, const std::string& heading) {
-  Result<std::unique_ptr<hive::Hive>> opened = OpenForReading(file);
+void PrintFindings(const std::vector<hive::Damage>& findings, const char* kind) {
+  for (const hive::Damage& finding : findings) {
+    std::printf("  0x%08llx  %s%s\n", static_cast<unsigned long long>(finding.file_offset), kind,
+                finding.reason.c_str());
+  }
+}
+
+// Prints what is wrong with one hive; returns the number of problems. Damage (what salvage had to
+// leave out) and flaws (what loses no data but Windows' own check would mend) both count; a hive
+// that cannot be read at all counts as one.
+size_t CheckHive(const Result<std::unique_ptr<hive::Hive>>& opened, const std::string& heading) {
   if (!opened.ok()) {
     std::printf("%s: unreadable: %s\n", heading.c_str(), opened.status().ToString().c_str());
     return 1;
   }
   const hive::Hive& hive = *opened.value();
-  size_t problems = hive.damage().size() + (hive.header().checksum_ok ? 0 : 1);
+  const bool checksum_ok = hive.header().checksum_ok;
+  size_t problems = hive.damage().size() + hive.anomalies().size() + (checksum_ok ? 0 : 1);
   std::printf("%s: %s\n", heading.c_str(),
               problems == 0 ? "clean" : (std::to_string(problems) + " problems").c_str());
-  if (!hive.header().checksum_ok) std::printf("  0x000001fc  base block checksum is wrong\n");
-  for (const hive::Damage& damage : hive.damage()) {
-    std::printf("  0x%08llx  %s\n", static_cast<unsigned long long>(damage.file_offset),
-                damage.reason.c_str());
-  }
+  if (!checksum_ok) std::printf("  0x000001fc  base block checksum is wrong\n");
+  PrintFindings(hive.damage(), "");
+  PrintFindings(hive.anomalies(), "flaw: ");
   if (!hive.header().clean()) {
-    std::printf("  note: %s; %s\n", StateText(hive.header()).c_str(),
-                hive.read_only_reason().c_str());
+    std::printf("  note: %s; Windows would recover it from its transaction logs\n",
+                StateText(hive.header()).c_str());
   }
   return problems;
+}
+
+Result<std::unique_ptr<hive::Hive>> OpenForChecking(const fs::path& file) {
+  return hive::Hive::Open(
+      file, hive::OpenOptions{.read_only = true, .salvage = true, .check_structure = true});
 }
 
 }  // namespace
@@ -151,12 +158,12 @@ int Check(const fs::path& path) {
       return Fail(path.string() + " does not exist");
     case PathKind::kFile: {
       // A file that is no hive at all is a wrong argument, not a damaged hive.
-      Result<std::unique_ptr<hive::Hive>> probe = OpenForReading(path);
-      if (!probe.ok() && probe.status().code() != kErrorBadDb &&
-          probe.status().code() != kErrorRegistryCorrupt) {
-        return Fail(probe.status().ToString());
+      Result<std::unique_ptr<hive::Hive>> opened = OpenForChecking(path);
+      if (!opened.ok() && opened.status().code() != kErrorBadDb &&
+          opened.status().code() != kErrorRegistryCorrupt) {
+        return Fail(opened.status().ToString());
       }
-      return CheckHive(path, path.string()) == 0 ? kExitOk : kExitDamaged;
+      return CheckHive(opened, path.string()) == 0 ? kExitOk : kExitDamaged;
     }
     case PathKind::kFolder:
       break;
@@ -165,7 +172,7 @@ int Check(const fs::path& path) {
   if (!opened.ok()) return Fail(opened.status().ToString());
   size_t problems = 0;
   for (const install::HiveFile& file : opened.value()->hives()) {
-    problems += CheckHive(file.file, file.mount + " (" + file.windows_path + ")");
+    problems += CheckHive(OpenForChecking(file.file), file.mount + " (" + file.windows_path + ")");
   }
   return problems == 0 ? kExitOk : kExitDamaged;
 }
