@@ -95,6 +95,23 @@ std::string ProfileBelowRoot(const std::string& profile_path) {
   return joined;
 }
 
+// One profile key of ProfileList (named by its SID).
+UserProfile ReadProfile(const hive::Key& key, const fs::path& root) {
+  UserProfile user;
+  user.sid = key.name_utf8();
+  user.profile_path = StringValue(&key, u"ProfileImagePath");
+  // The folder name, also for a profile on another drive (which has no folder here).
+  std::string_view path = user.profile_path;
+  while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.remove_suffix(1);
+  user.name = std::string(path.substr(path.find_last_of("\\/") + 1));
+  std::string below_root = ProfileBelowRoot(user.profile_path);
+  if (!below_root.empty()) {
+    Result<fs::path> folder = ResolveWindowsPath(root, below_root);
+    if (folder.ok()) user.folder = folder.value();
+  }
+  return user;
+}
+
 bool IsRegularFile(const fs::path& file) {
   std::error_code ec;
   return fs::is_regular_file(file, ec);
@@ -175,16 +192,7 @@ Status Installation::ReadSoftware(const std::filesystem::path& file) {
   for (const auto& key : profiles->subkeys()) {
     std::string sid = key->name_utf8();
     if (!LooksLikeSid(sid) || IsServiceSid(sid)) continue;
-    UserProfile user;
-    user.sid = sid;
-    user.profile_path = StringValue(key.get(), u"ProfileImagePath");
-    std::string below_root = ProfileBelowRoot(user.profile_path);
-    user.name = below_root.substr(below_root.find_last_of('\\') + 1);
-    if (!below_root.empty()) {
-      Result<fs::path> folder = ResolveWindowsPath(root_, below_root);
-      if (folder.ok()) user.folder = folder.value();
-    }
-    users_.push_back(std::move(user));
+    users_.push_back(ReadProfile(*key, root_));
   }
   return Status::Ok();
 }
