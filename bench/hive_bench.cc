@@ -2,7 +2,7 @@
 // libhivex's raw walk of the same file and against reglookup run as a program. Runs on the real
 // SYSTEM hive of the shared test data and on a generated hive of --keys keys (default 500,000).
 // Prints the best of three runs of each in milliseconds, the engine/libhivex ratio (the goal is at
-// most 2), the engine's Serialize time and the peak memory of an Open plus walk.
+// most 2), the engine's Serialize time and the peak memory of a process that opens and walks it.
 //
 //   build/bench-rel/bench/hive_bench [--keys N] [--runs N] [--hive FILE]...
 #include <hivex.h>
@@ -108,15 +108,30 @@ void RunReglookup(const std::filesystem::path& file) {
   if (std::system(command.c_str()) != 0) Die("failed: " + command);
 }
 
-// Peak resident memory (MiB) of a child process that opens and walks `file` with the engine.
+// A "VmRSS:"-style field of /proc/self/status, in KiB.
+long StatusKib(const char* field) {
+  long kib = -1;
+  if (FILE* status = std::fopen("/proc/self/status", "r")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+      if (std::strncmp(line, field, std::strlen(field)) == 0)
+        kib = std::atol(line + std::strlen(field));
+    }
+    std::fclose(status);
+  }
+  return kib;
+}
+
+// Peak resident memory (MiB) of a fresh process (this program run with --peak-rss-of) that
+// opens and walks `file` with the engine; the program itself takes a few MiB of it.
 double EnginePeakRssMib(const std::filesystem::path& file) {
-  pid_t child = fork();
-  if (child < 0) Die("fork failed");
-  if (child == 0) _exit(EngineOpenAndWalk(file) == 0 ? 1 : 0);
-  int status = 0;
-  struct rusage usage {};
-  if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status)) Die("child failed");
-  return usage.ru_maxrss / 1024.0;
+  std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  std::string command = "'" + self + "' --peak-rss-of '" + file.string() + "'";
+  FILE* pipe = popen(command.c_str(), "r");
+  long kib = -1;
+  if (pipe == nullptr || std::fscanf(pipe, "%ld", &kib) != 1) Die("failed: " + command);
+  pclose(pipe);
+  return kib / 1024.0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -267,24 +282,43 @@ Row Measure(const std::string& name, const std::filesystem::path& file) {
   Row row;
   row.name = name;
   row.bytes = std::filesystem::file_size(file);
-  auto hive = Hive::Open(file, {.read_only = true});
-  if (!hive.ok()) Die(hive.status().ToString());
-  row.keys = hive.value()->CountKeys();
-  row.values = hive.value()->CountValues();
   uint64_t a = 0, b = 0;
   row.engine = BestOf([&] { a = EngineOpenAndWalk(file); });
   row.hivex = BestOf([&] { b = HivexOpenAndWalk(file); });
   if (std::system("command -v reglookup >/dev/null 2>&1") == 0) {
     row.reglookup = BestOf([&] { RunReglookup(file); });
   }
+  row.rss = EnginePeakRssMib(file);
+  auto hive = Hive::Open(file, {.read_only = true});
+  if (!hive.ok()) Die(hive.status().ToString());
+  row.keys = hive.value()->CountKeys();
+  row.values = hive.value()->CountValues();
   row.serialize = BestOf([&] {
     volatile size_t n = hive.value()->Serialize().size();
     (void)n;
   });
-  row.rss = EnginePeakRssMib(file);
   std::fprintf(stderr, "%s: checksums %llu / %llu\n", name.c_str(),
                static_cast<unsigned long long>(a), static_cast<unsigned long long>(b));
   return row;
+}
+
+// Generates the hive in a child process, so the heap of this one stays as fresh as for the
+// real hive and the timings compare like with like.
+void WriteGeneratedHive(uint64_t keys, const std::filesystem::path& file) {
+  pid_t child = fork();
+  if (child < 0) Die("fork failed");
+  if (child == 0) {
+    auto start = Clock::now();
+    auto generated = GenerateHive(keys);
+    double build = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    std::fprintf(stderr, "generated %llu keys in %.0f ms\n", static_cast<unsigned long long>(keys),
+                 build);
+    _exit(generated->WriteTo(file).ok() ? 0 : 1);
+  }
+  int status = 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    Die("cannot generate the hive");
+  }
 }
 
 }  // namespace
@@ -298,6 +332,10 @@ int main(int argc, char** argv) {
       keys = std::stoull(argv[++i]);
     } else if (arg == "--runs" && i + 1 < argc) {
       g_runs = std::max(1, std::stoi(argv[++i]));
+    } else if (arg == "--peak-rss-of" && i + 1 < argc) {
+      EngineOpenAndWalk(argv[++i]);
+      std::printf("%ld\n", StatusKib("VmHWM:"));
+      return 0;
     } else if (arg == "--hive" && i + 1 < argc) {
       extra.push_back(argv[++i]);
     } else {
@@ -315,14 +353,8 @@ int main(int argc, char** argv) {
   rows.push_back(Measure("SYSTEM", system));
 
   if (keys > 0) {
-    auto start = Clock::now();
-    auto generated = GenerateHive(keys);
-    double build = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     std::filesystem::path file = dir / "generated.hiv";
-    if (!generated->WriteTo(file).ok()) Die("cannot write the generated hive");
-    std::fprintf(stderr, "generated %llu keys in %.0f ms\n", static_cast<unsigned long long>(keys),
-                 build);
-    generated.reset();
+    WriteGeneratedHive(keys, file);
     rows.push_back(Measure("generated", file));
   }
   for (const auto& file : extra) rows.push_back(Measure(file.filename().string(), file));
