@@ -77,9 +77,10 @@ uint64_t WalkHivex(hive_h* h, hive_node_h node) {
   if (hive_value_h* values = hivex_node_values(h, node)) {
     for (hive_value_h* v = values; *v != 0; ++v) {
       char* key = hivex_value_key(h, *v);
-      hive_type type;
+      // libhivex hands any 32-bit type through its enum; keep it as the number it is.
+      uint32_t type = 0;
       size_t length = 0;
-      char* data = hivex_value_value(h, *v, &type, &length);
+      char* data = hivex_value_value(h, *v, reinterpret_cast<hive_type*>(&type), &length);
       if (key != nullptr) sum += std::strlen(key);
       if (data != nullptr)
         sum += type + length + (length ? static_cast<unsigned char>(data[0]) : 0);

@@ -52,16 +52,18 @@ Status ReadWholeFile(const std::filesystem::path& file, std::string* bytes) {
   struct stat info;
   if (::fstat(fd.get(), &info) != 0) return ErrnoStatus("stat", file, errno);
   if (S_ISDIR(info.st_mode)) return ErrnoStatus("read", file, EISDIR);
-  bytes->clear();
-  bytes->reserve(static_cast<size_t>(info.st_size));
-  char chunk[1 << 16];
+  // Read straight into a buffer of the file's size; a file that grows meanwhile is read on.
+  bytes->assign(static_cast<size_t>(info.st_size), '\0');
+  size_t filled = 0;
   for (;;) {
-    ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+    if (filled == bytes->size()) bytes->resize(bytes->size() + (1 << 16));
+    ssize_t n = ::read(fd.get(), bytes->data() + filled, bytes->size() - filled);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return ErrnoStatus("read", file, errno);
     if (n == 0) break;
-    bytes->append(chunk, static_cast<size_t>(n));
+    filled += static_cast<size_t>(n);
   }
+  bytes->resize(filled);
   return Status::Ok();
 }
 

@@ -199,11 +199,12 @@ bool CollectHivex(hive_h* h, hive_node_h node, const std::string& path, SeenTree
   if (values == nullptr) return false;
   for (hive_value_h* v = values; *v != 0; ++v) {
     char* name = hivex_value_key(h, *v);
-    hive_type type;
+    // libhivex hands any 32-bit type through its enum; keep it as the number it is.
+    uint32_t type = 0;
     size_t length = 0;
-    char* data = hivex_value_value(h, *v, &type, &length);
+    char* data = hivex_value_value(h, *v, reinterpret_cast<hive_type*>(&type), &length);
     if (name == nullptr || data == nullptr) return false;
-    seen.values.push_back({name, static_cast<uint32_t>(type), std::string(data, length)});
+    seen.values.push_back({name, type, std::string(data, length)});
     free(name);
     free(data);
   }

@@ -5,7 +5,9 @@
 // damaged key, list or value is left out and reading goes on.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/hive/format.h"
 #include "platform/hive/hive.h"
@@ -284,14 +286,12 @@ bool HiveReader::CheckSignature(const Cell& cell, const char* sig, const char* w
 }
 
 std::u16string HiveReader::ReadName(const char* data, uint16_t length, bool compressed) {
-  std::u16string name;
   if (compressed) {
-    name.resize(length);
-    for (uint16_t i = 0; i < length; ++i) name[i] = static_cast<unsigned char>(data[i]);
-  } else {
-    name.resize(length / 2);
-    for (uint16_t i = 0; i < length / 2; ++i) name[i] = Get16(data + 2 * i);
+    auto bytes = reinterpret_cast<const unsigned char*>(data);
+    return std::u16string(bytes, bytes + length);
   }
+  std::u16string name(length / 2, u'\0');
+  std::memcpy(name.data(), data, name.size() * 2);  // the host is little-endian, as the file
   return name;
 }
 
@@ -386,10 +386,16 @@ void HiveReader::ReadValues(const Cell& nk, Key* key) {
     count = list.size / 4;
   }
   key->values_.reserve(count);
+  // Names seen so far, upper-cased; only built for keys with many values, where a linear
+  // search per value would cost quadratic time.
+  std::unordered_set<std::u16string> seen;
+  bool use_set = count > 8;
   for (uint32_t i = 0; i < count && !Stopped(); ++i) {
     Value value;
     if (!ReadValue(Get32(list.data + 4 * i), &value)) continue;
-    if (key->FindValue(value.name) != nullptr) {
+    bool duplicate = use_set ? !seen.insert(WinUpcase(value.name)).second
+                             : key->FindValue(value.name) != nullptr;
+    if (duplicate) {
       Damaged(FileOffset(list.offset), "value name appears twice in one key");
       continue;
     }

@@ -1,10 +1,6 @@
 #include "platform/hive/upcase.h"
 
-#include "platform/hive/upcase_table.h"
-
 namespace hm::hive {
-
-char16_t WinUpcase(char16_t c) { return UpcaseTableLookup(c); }
 
 std::u16string WinUpcase(std::u16string_view text) {
   std::u16string out(text);
@@ -15,6 +11,7 @@ std::u16string WinUpcase(std::u16string_view text) {
 int CompareNames(std::u16string_view a, std::u16string_view b) {
   size_t n = a.size() < b.size() ? a.size() : b.size();
   for (size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;
     char16_t ca = WinUpcase(a[i]);
     char16_t cb = WinUpcase(b[i]);
     if (ca != cb) return ca < cb ? -1 : 1;

@@ -7,10 +7,15 @@
 #include <string>
 #include <string_view>
 
+#include "platform/hive/upcase_table.h"
+
 namespace hm::hive {
 
-// Windows' upper-case form of one UTF-16 code unit.
-char16_t WinUpcase(char16_t c);
+// Windows' upper-case form of one UTF-16 code unit. Inline: name comparisons call it per unit.
+inline char16_t WinUpcase(char16_t c) {
+  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+  return UpcaseTableLookup(c);
+}
 std::u16string WinUpcase(std::u16string_view text);
 
 // <0, 0 or >0 as Windows orders two names in a subkey list.
