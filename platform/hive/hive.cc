@@ -51,19 +51,25 @@ size_t Key::LowerBound(std::u16string_view name) const {
 }
 
 Key* Key::FindSubkey(std::u16string_view name) const {
-  if (subkeys_.size() < kIndexThreshold) {
+  if (index_ == nullptr) {
     for (const auto& k : subkeys_) {
       if (NamesEqual(k->name_, name)) return k.get();
     }
     return nullptr;
   }
-  if (index_ == nullptr) {
-    index_ = std::make_unique<std::unordered_map<std::u16string, Key*>>();
-    index_->reserve(subkeys_.size());
-    for (const auto& k : subkeys_) index_->emplace(WinUpcase(k->name_), k.get());
-  }
   auto it = index_->find(WinUpcase(name));
   return it == index_->end() ? nullptr : it->second;
+}
+
+void Key::UpdateIndex() {
+  if (subkeys_.size() < kIndexThreshold) {
+    index_.reset();
+    return;
+  }
+  if (index_ != nullptr) return;
+  index_ = std::make_unique<std::unordered_map<std::u16string, Key*>>();
+  index_->reserve(subkeys_.size());
+  for (const auto& k : subkeys_) index_->emplace(WinUpcase(k->name_), k.get());
 }
 
 const Value* Key::FindValue(std::u16string_view name) const {
@@ -109,6 +115,7 @@ Result<Key*> Key::CreateSubkey(std::u16string_view name, bool* created) {
   Key* raw = key.get();
   subkeys_.insert(subkeys_.begin() + static_cast<ptrdiff_t>(LowerBound(name)), std::move(key));
   if (index_ != nullptr) index_->emplace(WinUpcase(name), raw);
+  UpdateIndex();
   Touch();
   if (created != nullptr) *created = true;
   return raw;
@@ -124,6 +131,7 @@ Status Key::DeleteSubkey(std::u16string_view name) {
   auto it = std::find_if(subkeys_.begin(), subkeys_.end(),
                          [victim](const std::unique_ptr<Key>& k) { return k.get() == victim; });
   subkeys_.erase(it);
+  UpdateIndex();
   Touch();
   return Status::Ok();
 }

@@ -8,8 +8,8 @@
 // Names are kept as the exact UTF-16 code units Windows stores; lookups compare them the way the
 // Windows registry does (upper-casing each code unit with Windows' own table, see upcase.h).
 //
-// Thread safety: a Hive and its keys are thread-compatible. Concurrent const access is safe;
-// any change needs exclusive access to the whole hive.
+// Thread safety: a Hive and its keys are thread-compatible. Concurrent const access is safe
+// (lookups change nothing); any change needs exclusive access to the whole hive.
 #pragma once
 
 #include <cstdint>
@@ -126,7 +126,8 @@ class Key {
   Status CheckWritable() const;
   void Touch();
   size_t LowerBound(std::u16string_view upcased_name) const;
-  void DropIndex() { index_.reset(); }
+  // Builds or drops the hash index as the number of subkeys crosses the threshold.
+  void UpdateIndex();
   Value* FindValueMutable(std::u16string_view name);
 
   Hive* hive_;
@@ -140,8 +141,8 @@ class Key {
   SecurityRef security_;
   std::vector<std::unique_ptr<Key>> subkeys_;
   std::vector<Value> values_;
-  // Upper-cased name -> subkey, built on the first lookup in a key with many subkeys.
-  mutable std::unique_ptr<std::unordered_map<std::u16string, Key*>> index_;
+  // Upper-cased name -> subkey, kept for keys with many subkeys so lookups stay constant-time.
+  std::unique_ptr<std::unordered_map<std::u16string, Key*>> index_;
 };
 
 // Where Open() found damage, for the salvage mode and for structure checks.

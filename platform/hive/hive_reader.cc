@@ -486,6 +486,7 @@ void HiveReader::ReadSubkeys(const Cell& nk, Key* key, int depth) {
     key->subkeys_.push_back(std::move(sub));
   }
   SortAndDeduplicate(key);
+  key->UpdateIndex();
 }
 
 void HiveReader::CollectSubkeyEntries(uint32_t offset, bool top_level,
