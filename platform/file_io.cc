@@ -1,10 +1,13 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <new>
 
 namespace hm {
 
@@ -65,6 +68,72 @@ Status ReadWholeFile(const std::filesystem::path& file, std::string* bytes) {
   }
   bytes->resize(filled);
   return Status::Ok();
+}
+
+FileImage::~FileImage() {
+  Release();
+}
+
+FileImage::FileImage(FileImage&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      mapped_(std::exchange(other.mapped_, 0)) {}
+
+FileImage& FileImage::operator=(FileImage&& other) noexcept {
+  if (this != &other) {
+    Release();
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    mapped_ = std::exchange(other.mapped_, 0);
+  }
+  return *this;
+}
+
+bool FileImage::Allocate(size_t size) {
+  Release();
+  if (size == 0) return true;
+  void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) return false;
+  // Large pages: a few faults instead of one per 4 KiB page. Only a hint; failure is harmless.
+  ::madvise(memory, size, MADV_HUGEPAGE);
+  data_ = static_cast<char*>(memory);
+  mapped_ = size;
+  return true;
+}
+
+void FileImage::Release() {
+  if (data_ != nullptr) ::munmap(data_, mapped_);
+  data_ = nullptr;
+  size_ = mapped_ = 0;
+}
+
+Result<FileImage> FileImage::Read(const std::filesystem::path& file) {
+  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return ErrnoStatus("open", file, errno);
+  struct stat info;
+  if (::fstat(fd.get(), &info) != 0) return ErrnoStatus("stat", file, errno);
+  if (S_ISDIR(info.st_mode)) return ErrnoStatus("read", file, EISDIR);
+  FileImage image;
+  if (!image.Allocate(static_cast<size_t>(info.st_size))) {
+    return ErrnoStatus("read", file, ENOMEM);
+  }
+  // A file that shrinks meanwhile is read up to its new end; one that grows, up to its old size.
+  while (image.size_ < image.mapped_) {
+    ssize_t n = ::read(fd.get(), image.data_ + image.size_, image.mapped_ - image.size_);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return ErrnoStatus("read", file, errno);
+    if (n == 0) break;
+    image.size_ += static_cast<size_t>(n);
+  }
+  return image;
+}
+
+FileImage FileImage::Copy(std::string_view bytes) {
+  FileImage image;
+  if (!image.Allocate(bytes.size())) throw std::bad_alloc();  // as copying into a string would
+  if (!bytes.empty()) std::memcpy(image.data_, bytes.data(), bytes.size());
+  image.size_ = bytes.size();
+  return image;
 }
 
 Status AtomicWriteFile(const std::filesystem::path& target, std::string_view bytes,

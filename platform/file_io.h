@@ -14,6 +14,34 @@ namespace hm {
 // Reads a whole file. Errors carry the Windows code of the failure and the path as context.
 Status ReadWholeFile(const std::filesystem::path& file, std::string* bytes);
 
+// A whole file read into memory of its own, for large files read once and parsed: the memory
+// is taken in large pages where the host allows, so reading a hive of hundreds of megabytes
+// costs little more than the copy. Read with read(2), not mapped, so that an I/O error of a
+// failing disk is an error code, not a signal. Move-only; not thread-safe.
+class FileImage {
+ public:
+  FileImage() = default;
+  ~FileImage();
+  FileImage(FileImage&& other) noexcept;
+  FileImage& operator=(FileImage&& other) noexcept;
+  FileImage(const FileImage&) = delete;
+  FileImage& operator=(const FileImage&) = delete;
+
+  static Result<FileImage> Read(const std::filesystem::path& file);
+  // An image holding a copy of `bytes` (for images that do not come from a file).
+  static FileImage Copy(std::string_view bytes);
+
+  std::string_view bytes() const { return {data_, size_}; }
+
+ private:
+  bool Allocate(size_t size);
+  void Release();
+
+  char* data_ = nullptr;
+  size_t size_ = 0;
+  size_t mapped_ = 0;
+};
+
 // The steps of AtomicWriteFile, in order; a test can stop the process between any two.
 enum class AtomicWriteStep { kTempCreated, kDataWritten, kFlushed, kRenamed };
 

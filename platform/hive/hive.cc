@@ -197,9 +197,9 @@ Hive::~Hive() = default;
 
 Result<std::unique_ptr<Hive>> Hive::Open(const std::filesystem::path& file,
                                          const OpenOptions& options) {
-  std::string image;
-  HM_RETURN_IF_ERROR(ReadWholeFile(file, &image));
-  auto hive = Parse(image, options, file.filename().string());
+  auto image = FileImage::Read(file);
+  if (!image.ok()) return image.status();
+  auto hive = Parse(image->bytes(), options, file.filename().string());
   if (hive.ok()) hive.value()->file_ = file;
   return hive;
 }
