@@ -90,5 +90,21 @@ TEST(AtomicWriteFile, FailureLeavesTheTargetUntouched) {
   EXPECT_FALSE(std::filesystem::exists(target));
 }
 
+TEST(FileImage, HoldsExactlyTheFileOrSaysWhyNot) {
+  testing::TempDir dir;
+  for (size_t size : {size_t{0}, size_t{1}, size_t{4097}, size_t{3} << 20}) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 31 + i / 7);
+    testing::WriteFileBytes(dir / "f", bytes);
+    auto image = FileImage::Read(dir / "f");
+    ASSERT_TRUE(image.ok()) << image.status().ToString();
+    EXPECT_EQ(image->bytes(), bytes) << size;
+    FileImage moved = std::move(image.value());
+    EXPECT_EQ(moved.bytes().size(), size);
+  }
+  EXPECT_EQ(FileImage::Read(dir / "absent").status().code(), kErrorFileNotFound);
+  EXPECT_FALSE(FileImage::Read(dir.path()).ok());
+}
+
 }  // namespace
 }  // namespace hm
