@@ -136,7 +136,7 @@ Status Key::DeleteSubkey(std::u16string_view name) {
   return Status::Ok();
 }
 
-Status Key::SetValue(std::u16string_view name, uint32_t type, std::string data) {
+Status Key::SetValue(std::u16string_view name, uint32_t type, std::string_view data) {
   HM_RETURN_IF_ERROR(CheckWritable());
   if (name.size() > kMaxValueNameLength) {
     return Status::Error(kErrorInvalidParameter, "value name longer than Windows allows");
@@ -146,9 +146,9 @@ Status Key::SetValue(std::u16string_view name, uint32_t type, std::string data) 
   }
   if (Value* existing = FindValueMutable(name)) {
     existing->type = type;
-    existing->data = std::move(data);
+    existing->data = ValueData(data);
   } else {
-    values_.push_back(Value{std::u16string(name), type, std::move(data), 0});
+    values_.push_back(Value{std::u16string(name), type, ValueData(data), 0});
   }
   Touch();
   return Status::Ok();
@@ -199,7 +199,7 @@ Result<std::unique_ptr<Hive>> Hive::Open(const std::filesystem::path& file,
                                          const OpenOptions& options) {
   auto image = FileImage::Read(file);
   if (!image.ok()) return image.status();
-  auto hive = Parse(image->bytes(), options, file.filename().string());
+  auto hive = ParseImage(std::move(image.value()), options, file.filename().string());
   if (hive.ok()) hive.value()->file_ = file;
   return hive;
 }

@@ -1,7 +1,8 @@
 // The hive engine: a Windows registry hive file (regf) held in memory as a tree of keys and values.
 //
-// Open() reads and verifies the whole file once and builds the tree; nothing refers back to the
-// file afterwards. Changes are made to the tree; Save() and WriteTo() lay the whole tree out anew
+// Open() reads the whole file into memory once, verifies it and builds the tree; the file itself
+// is not touched again until it is saved (unchanged value data points into the copy in memory,
+// see ValueData). Changes are made to the tree; Save() and WriteTo() lay the whole tree out anew
 // as a compact hive (no free space but the tails of bins) and replace the file atomically. The byte
 // layout is described in docs/hive-format.md.
 //
@@ -20,6 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "platform/status.h"
 
 namespace hm::hive {
@@ -63,11 +65,57 @@ inline constexpr int kMaxKeyDepth = 512;
 using SecurityDescriptor = std::string;
 using SecurityRef = std::shared_ptr<const SecurityDescriptor>;
 
+// The raw bytes of a value (any length, any content). While a value is unchanged since its hive
+// was read they are a view into the hive's copy of the file, which saves copying every value on
+// open; after a change, and in every copy taken of a value, they are owned. So a copy may
+// outlive its hive; the Value inside a hive lives as long as its key.
+class ValueData {
+ public:
+  ValueData() = default;
+  explicit ValueData(std::string_view bytes) : owned_(bytes) {}
+  explicit ValueData(std::string&& bytes) : owned_(std::move(bytes)) {}
+  ValueData(const ValueData& other) : owned_(other.view()) {}
+  ValueData& operator=(const ValueData& other) {
+    if (this != &other) *this = ValueData(other);
+    return *this;
+  }
+  ValueData(ValueData&& other) noexcept = default;  // a view stays a view
+  ValueData& operator=(ValueData&& other) noexcept = default;
+
+  std::string_view view() const {
+    return external_ != nullptr ? std::string_view(external_, external_size_) : owned_;
+  }
+  operator std::string_view() const { return view(); }  // NOLINT: reads like a string
+  const char* data() const { return view().data(); }
+  size_t size() const { return view().size(); }
+  bool empty() const { return size() == 0; }
+  char operator[](size_t i) const { return view()[i]; }
+  std::string_view::const_iterator begin() const { return view().begin(); }
+  std::string_view::const_iterator end() const { return view().end(); }
+
+  friend bool operator==(const ValueData& a, const ValueData& b) { return a.view() == b.view(); }
+  friend bool operator==(const ValueData& a, std::string_view b) { return a.view() == b; }
+
+ private:
+  friend class HiveReader;
+  // REQUIRES: `bytes` outlives this object and every object moved from it.
+  static ValueData ViewOf(std::string_view bytes) {
+    ValueData data;
+    data.external_ = bytes.data();
+    data.external_size_ = bytes.size();
+    return data;
+  }
+
+  std::string owned_;
+  const char* external_ = nullptr;
+  size_t external_size_ = 0;
+};
+
 // A named, typed piece of data. The default value of a key has the empty name.
 struct Value {
   std::u16string name;
   uint32_t type = kRegNone;
-  std::string data;    // raw bytes exactly as stored (any length, any content)
+  ValueData data;
   uint16_t flags = 0;  // value flags other than the compressed-name bit
 };
 
@@ -110,7 +158,7 @@ class Key {
   Result<Key*> CreateSubkey(std::u16string_view name, bool* created = nullptr);
   // Deletes the subkey and its whole subtree. ERROR_FILE_NOT_FOUND when there is none.
   Status DeleteSubkey(std::u16string_view name);
-  Status SetValue(std::u16string_view name, uint32_t type, std::string data);
+  Status SetValue(std::u16string_view name, uint32_t type, std::string_view data);
   Status DeleteValue(std::u16string_view name);
   Status SetClassName(std::string class_name);
   Status SetSecurity(SecurityDescriptor descriptor);
@@ -236,9 +284,12 @@ class Hive {
   friend class Key;
   friend class HiveReader;
   Hive() = default;
+  static Result<std::unique_ptr<Hive>> ParseImage(FileImage image, const OpenOptions& options,
+                                                  std::string label);
 
   std::filesystem::path file_;
   HiveHeader header_;
+  FileImage image_;         // the file as read; unchanged values point into it
   std::string base_block_;  // the 4096 bytes as read, kept so a rewrite preserves unknown fields
   HiveFileStats file_stats_;
   std::vector<Damage> damage_;

@@ -186,7 +186,8 @@ std::ostream& operator<<(std::ostream& out, const SeenValue& v) {
 void CollectEngine(const Key& key, const std::string& path, SeenTree* tree) {
   SeenKey& seen = (*tree)[path];
   seen.timestamp = static_cast<int64_t>(key.last_write_time());
-  for (const Value& v : key.values()) seen.values.push_back({ToUtf8(v.name), v.type, v.data});
+  for (const Value& v : key.values())
+    seen.values.push_back({ToUtf8(v.name), v.type, std::string(v.data)});
   for (const auto& sub : key.subkeys()) {
     CollectEngine(*sub, path.empty() ? sub->name_utf8() : path + "\\" + sub->name_utf8(), tree);
   }
@@ -302,7 +303,7 @@ std::string ReglookupType(uint32_t type) {
 }
 
 // UTF-16LE text up to its first NUL, as ASCII; false when it is not ASCII.
-bool AsciiText(const std::string& utf16, std::string* out) {
+bool AsciiText(std::string_view utf16, std::string* out) {
   out->clear();
   for (size_t i = 0; i + 1 < utf16.size(); i += 2) {
     auto c = static_cast<char16_t>(static_cast<unsigned char>(utf16[i]) |
@@ -332,7 +333,7 @@ void ExpectReglookupData(const Value& v, const std::string& shown, const std::st
     case kRegMultiSz: {
       std::string joined, part;
       for (size_t i = 0; i + 1 < v.data.size(); i += 2) {
-        std::string rest = v.data.substr(i);
+        std::string rest(v.data.view().substr(i));
         ASSERT_TRUE(AsciiText(rest, &part));
         if (part.empty()) break;
         joined += (joined.empty() ? "" : "|") + part;
@@ -358,7 +359,7 @@ void ExpectReglookupData(const Value& v, const std::string& shown, const std::st
       return;
     }
     default:
-      EXPECT_EQ(v.data.empty() ? "(null)" : v.data, shown) << where;
+      EXPECT_EQ(v.data.empty() ? std::string_view("(null)") : v.data.view(), shown) << where;
   }
 }
 

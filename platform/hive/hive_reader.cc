@@ -108,8 +108,14 @@ std::string Printable(std::string_view sig) {
 
 Result<std::unique_ptr<Hive>> Hive::Parse(std::string_view image, const OpenOptions& options,
                                           std::string label) {
+  return ParseImage(FileImage::Copy(image), options, std::move(label));
+}
+
+Result<std::unique_ptr<Hive>> Hive::ParseImage(FileImage image, const OpenOptions& options,
+                                               std::string label) {
   std::unique_ptr<Hive> hive(new Hive());
-  HiveReader reader(image, options, label, hive.get());
+  hive->image_ = std::move(image);
+  HiveReader reader(hive->image_.bytes(), options, label, hive.get());
   HM_RETURN_IF_ERROR(reader.Read());
   if (options.read_only) hive->set_read_only("opened read-only");
   return hive;
@@ -426,7 +432,7 @@ bool HiveReader::ReadValueData(const Cell& vk, uint32_t size, Value* value) {
       Damaged(FileOffset(vk.offset), "inline value data longer than 4 bytes");
       return false;
     }
-    value->data.assign(vk.data + kVkDataOffset, size);
+    value->data = ValueData::ViewOf(std::string_view(vk.data + kVkDataOffset, size));
     return true;
   }
   if (size == 0) return true;
@@ -434,13 +440,16 @@ bool HiveReader::ReadValueData(const Cell& vk, uint32_t size, Value* value) {
     Cell probe;
     if (!GetCell(data_cell, 2, "value data", &probe)) return false;
     if (probe.data[0] == 'd' && probe.data[1] == 'b') {
-      return ReadBigData(data_cell, size, &value->data);
+      std::string joined;
+      if (!ReadBigData(data_cell, size, &joined)) return false;
+      value->data = ValueData(std::move(joined));
+      return true;
     }
     // Not a big-data record: some writers store large data in one cell; read it as such.
   }
   Cell data;
   if (!GetCell(data_cell, size, "value data", &data)) return false;
-  value->data.assign(data.data, size);
+  value->data = ValueData::ViewOf(std::string_view(data.data, size));
   return true;
 }
 

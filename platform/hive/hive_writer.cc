@@ -110,7 +110,7 @@ class HiveWriter {
   uint32_t WriteKey(const Key& key, uint32_t parent, const SecurityDescriptor* inherited);
   uint32_t WriteValueList(const Key& key, uint32_t* max_name, uint32_t* max_data);
   uint32_t WriteValue(const Value& value);
-  uint32_t WriteBigData(const std::string& data);
+  uint32_t WriteBigData(std::string_view data);
   uint32_t WriteSubkeyList(const std::vector<ListEntry>& entries);
   uint32_t WriteLeaf(const ListEntry* entries, uint32_t count);
   SecurityCell& SecurityFor(const SecurityDescriptor* descriptor);
@@ -340,7 +340,7 @@ uint32_t HiveWriter::WriteValue(const Value& value) {
   return vk;
 }
 
-uint32_t HiveWriter::WriteBigData(const std::string& data) {
+uint32_t HiveWriter::WriteBigData(std::string_view data) {
   std::vector<uint32_t> segments;
   for (size_t done = 0; done < data.size(); done += kBigDataSegmentSize) {
     // Windows gives every segment, the last one too, a full-sized cell; readers rely on it.
