@@ -141,6 +141,16 @@ TEST(HiveTest, ChangesUpdateTheTreeAndLastWriteTime) {
   ExpectSameTree(hive->root(), again->root());
 }
 
+TEST(HiveTest, CopiedValuesOwnTheirBytesAndOutliveTheirHive) {
+  Value copy;
+  {
+    auto hive = Reparse(*SmallHive());  // unchanged values point into the hive's file image
+    ASSERT_NE(hive, nullptr);
+    copy = *hive->Find(u"A")->FindValue(u"Blob");
+  }
+  EXPECT_EQ(copy.data, std::string(300, 'x'));
+}
+
 TEST(HiveTest, NewKeysShareTheirParentsSecurityCell) {
   auto hive = SmallHive();
   std::string own = *hive->root().security();
