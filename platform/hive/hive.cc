@@ -195,12 +195,95 @@ Status Key::SetLastWriteTime(uint64_t filetime) {
 
 Hive::~Hive() = default;
 
+// True when the base block says Windows did not finish its last write: the sequence numbers
+// differ or the checksum does not hold.
+static bool NeedsRecovery(std::string_view image) {
+  if (image.size() < format::kBaseBlockSize || image.substr(0, 4) != "regf") return false;
+  const char* bb = image.data();
+  return format::Get32(bb + format::kBbSequence1) != format::Get32(bb + format::kBbSequence2) ||
+         format::BaseBlockChecksum(bb) != format::Get32(bb + format::kBbChecksum);
+}
+
+// The transaction logs of `file` (NAME.LOG1, NAME.LOG2, NAME.LOG), matched without regard to
+// case as on the Windows disk they come from, LOG1 first.
+static std::vector<std::filesystem::path> FindLogs(const std::filesystem::path& file) {
+  std::vector<std::filesystem::path> logs;
+  std::error_code ec;
+  for (const char* suffix : {".LOG1", ".LOG2", ".LOG"}) {
+    std::u16string wanted = FromUtf8(file.filename().string() + suffix);
+    std::filesystem::directory_iterator it(file.parent_path().empty() ? "." : file.parent_path(),
+                                           ec);
+    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+      if (NamesEqual(FromUtf8(it->path().filename().string()), wanted)) {
+        logs.push_back(it->path());
+        break;
+      }
+    }
+  }
+  return logs;
+}
+
 Result<std::unique_ptr<Hive>> Hive::Open(const std::filesystem::path& file,
                                          const OpenOptions& options) {
   auto image = FileImage::Read(file);
   if (!image.ok()) return image.status();
-  auto hive = ParseImage(std::move(image.value()), options, file.filename().string());
+  Result<std::unique_ptr<Hive>> hive =
+      options.recover_from_logs && NeedsRecovery(image->bytes())
+          ? OpenWithLogs(file, std::move(image.value()), options)
+          : ParseImage(std::move(image.value()), options, file.filename().string());
   if (hive.ok()) hive.value()->file_ = file;
+  return hive;
+}
+
+// Replays the logs on a copy of the file in memory and keeps the result only when it reads back
+// without damage and passes the structure check; otherwise the hive opens as it is on disk, and
+// the notes say why the logs were not used.
+Result<std::unique_ptr<Hive>> Hive::OpenWithLogs(const std::filesystem::path& file, FileImage image,
+                                                 const OpenOptions& options) {
+  std::string label = file.filename().string();
+  std::vector<FileImage> log_images;
+  std::vector<LogFile> logs;
+  std::vector<std::string> found;
+  for (const auto& path : FindLogs(file)) {
+    auto log = FileImage::Read(path);
+    if (!log.ok()) continue;
+    found.push_back(path.filename().string());
+    log_images.push_back(std::move(log.value()));
+    logs.push_back(LogFile{found.back(), log_images.back().bytes()});
+  }
+  std::string patched(image.bytes());
+  LogRecovery recovery = RecoverFromLogs(&patched, logs);
+  if (recovery.applied()) {
+    OpenOptions strict = options;
+    strict.salvage = false;
+    strict.check_structure = true;
+    auto recovered = ParseImage(FileImage::Copy(patched), strict, label);
+    if (recovered.ok() && recovered.value()->anomalies().empty()) {
+      Hive& hive = *recovered.value();
+      hive.logs_found_ = found;
+      hive.log_recovery_ = std::move(recovery);
+      if (!options.check_structure) hive.anomalies_.clear();
+      hive.set_read_only("recovered in memory from its transaction logs (" +
+                         std::to_string(hive.log_recovery_.pages) +
+                         " dirty pages); writing it back over the original is not supported yet");
+      return recovered;
+    }
+    recovery.notes.push_back("the hive recovered from the logs does not verify (" +
+                             (recovered.ok() ? recovered.value()->anomalies().front().reason
+                                             : recovered.status().ToString()) +
+                             "); the logs are not used");
+  }
+  auto hive = ParseImage(std::move(image), options, label);
+  if (!hive.ok()) return hive;
+  hive.value()->logs_found_ = std::move(found);
+  hive.value()->log_recovery_ = std::move(recovery);
+  if (hive.value()->logs_found_.empty()) {
+    hive.value()->set_read_only(hive.value()->read_only_reason() +
+                                "; no transaction logs were found beside it");
+  } else if (!hive.value()->log_recovery_.applied()) {
+    hive.value()->set_read_only(hive.value()->read_only_reason() +
+                                "; its transaction logs hold nothing usable");
+  }
   return hive;
 }
 

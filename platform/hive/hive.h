@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/hive/hive_log.h"
 #include "platform/status.h"
 
 namespace hm::hive {
@@ -231,6 +232,8 @@ struct OpenOptions {
   // unsorted lists, stale parent links and reference counts, too small maximum-length fields,
   // allocated cells nothing uses), and record them in Hive::anomalies(). Slower.
   bool check_structure = false;
+  // Replay the transaction logs beside a hive that was not cleanly closed (Open() only).
+  bool recover_from_logs = true;
 };
 
 class Hive {
@@ -259,6 +262,10 @@ class Hive {
   const HiveHeader& header() const { return header_; }
   const HiveFileStats& file_stats() const { return file_stats_; }
   const std::vector<Damage>& damage() const { return damage_; }
+  // The transaction logs found beside a hive that was not cleanly closed, and what replaying
+  // them did (nothing when the hive was clean).
+  const std::vector<std::string>& logs_found() const { return logs_found_; }
+  const LogRecovery& log_recovery() const { return log_recovery_; }
   // Flaws found with OpenOptions::check_structure; they never make the hive read-only.
   const std::vector<Damage>& anomalies() const { return anomalies_; }
   const std::filesystem::path& file() const { return file_; }
@@ -286,6 +293,8 @@ class Hive {
   Hive() = default;
   static Result<std::unique_ptr<Hive>> ParseImage(FileImage image, const OpenOptions& options,
                                                   std::string label);
+  static Result<std::unique_ptr<Hive>> OpenWithLogs(const std::filesystem::path& file,
+                                                    FileImage image, const OpenOptions& options);
 
   std::filesystem::path file_;
   HiveHeader header_;
@@ -294,6 +303,8 @@ class Hive {
   HiveFileStats file_stats_;
   std::vector<Damage> damage_;
   std::vector<Damage> anomalies_;
+  std::vector<std::string> logs_found_;
+  LogRecovery log_recovery_;
   std::unique_ptr<Key> root_;
   bool read_only_ = false;
   std::string read_only_reason_;
