@@ -49,6 +49,20 @@ class CliTest : public ::testing::Test {
 };
 TempDir* CliTest::demo_ = nullptr;
 
+TEST_F(CliTest, DescribeTellsWhatTheLogsOfAnUncleanHiveAddWithoutWritingAnything) {
+  auto hive = hm::testing::UnpackSharedHive("SYSTEM_B", scratch_.path());
+  hm::testing::UnpackSharedHive("SYSTEM_B.LOG1", scratch_.path());
+  hm::testing::UnpackSharedHive("SYSTEM_B.LOG2", scratch_.path());
+  const std::string before = hm::testing::ReadFileBytes(hive);
+  CliRun described = Cli("describe " + Quote(hive.string()), scratch_);
+  EXPECT_EQ(described.exit_code, 0) << described.err;
+  EXPECT_NE(described.out.find("logs:         SYSTEM_B.LOG1, SYSTEM_B.LOG2"), std::string::npos)
+      << described.out;
+  EXPECT_NE(described.out.find("315 dirty pages"), std::string::npos) << described.out;
+  EXPECT_NE(described.out.find("keys +2472"), std::string::npos) << described.out;
+  EXPECT_EQ(hm::testing::ReadFileBytes(hive), before);
+}
+
 TEST_F(CliTest, DescribesAndChecksTheDemo) {
   CliRun described = Cli("describe " + Demo(), scratch_);
   EXPECT_EQ(described.exit_code, 0) << described.err;

@@ -26,7 +26,9 @@ void PrintHiveFigures(const hive::Hive& hive) {
   const hive::HiveHeader& header = hive.header();
   PrintField("format:", "regf " + std::to_string(header.major_version) + "." +
                             std::to_string(header.minor_version));
-  PrintField("state:", StateText(header));
+  PrintField("state:", hive.log_recovery().applied()
+                           ? "not cleanly closed; recovered in memory from its transaction logs"
+                           : StateText(header));
   if (!header.checksum_ok) PrintField("checksum:", "wrong (the base block is damaged)");
   PrintField("read-only:", hive.read_only() ? "yes: " + hive.read_only_reason() : "no");
   PrintField("root:", hive.root().name_utf8());
@@ -46,6 +48,43 @@ Result<std::unique_ptr<hive::Hive>> OpenForDescribing(const fs::path& file) {
   return hive::Hive::Open(file, hive::OpenOptions{.read_only = false, .salvage = true});
 }
 
+std::string JoinNames(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& name : names) out += (out.empty() ? "" : ", ") + name;
+  return out;
+}
+
+std::string Signed(int64_t n) {
+  return (n >= 0 ? "+" : "") + std::to_string(n);
+}
+
+// For a hive that was not cleanly closed: the logs beside it and what replaying them adds to
+// the file as it is on disk. Nothing is written.
+void PrintLogRecovery(const fs::path& file, const hive::Hive& hive) {
+  const hive::LogRecovery& recovery = hive.log_recovery();
+  if (hive.logs_found().empty() && !recovery.applied()) return;
+  PrintField("logs:", hive.logs_found().empty() ? "none" : JoinNames(hive.logs_found()));
+  if (recovery.applied()) {
+    std::string summary = std::to_string(recovery.entries) + " log entries, " +
+                          std::to_string(recovery.pages) + " dirty pages from " +
+                          JoinNames(recovery.logs_used) + ", up to sequence " +
+                          std::to_string(recovery.sequence);
+    auto on_disk = hive::Hive::Open(
+        file, hive::OpenOptions{.read_only = true, .salvage = true, .recover_from_logs = false});
+    if (on_disk.ok()) {
+      summary += "; keys " +
+                 Signed(static_cast<int64_t>(hive.CountKeys()) -
+                        static_cast<int64_t>(on_disk.value()->CountKeys())) +
+                 ", values " +
+                 Signed(static_cast<int64_t>(hive.CountValues()) -
+                        static_cast<int64_t>(on_disk.value()->CountValues())) +
+                 " against the file on disk";
+    }
+    PrintField("recovery:", summary);
+  }
+  for (const std::string& note : recovery.notes) PrintField("log note:", note);
+}
+
 // Returns false when the hive could not be read at all.
 bool DescribeHive(const fs::path& file, const std::string& heading) {
   std::printf("%s\n", heading.c_str());
@@ -55,6 +94,7 @@ bool DescribeHive(const fs::path& file, const std::string& heading) {
     return false;
   }
   PrintHiveFigures(*hive.value());
+  PrintLogRecovery(file, *hive.value());
   return true;
 }
 
@@ -149,6 +189,7 @@ int Describe(const fs::path& path) {
   if (!hive.ok()) return Fail(hive.status().ToString());
   std::printf("%s\n", path.c_str());
   PrintHiveFigures(*hive.value());
+  PrintLogRecovery(path, *hive.value());
   return kExitOk;
 }
 
