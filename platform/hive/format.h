@@ -9,6 +9,8 @@
 namespace hm::hive::format {
 
 inline constexpr uint32_t kBaseBlockSize = 4096;
+// A log file starts with the first sector of the base block.
+inline constexpr uint32_t kSectorSize = 512;
 inline constexpr uint32_t kBinAlignment = 4096;
 inline constexpr uint32_t kBinHeaderSize = 32;
 inline constexpr uint32_t kNilCell = 0xFFFFFFFF;

@@ -244,9 +244,14 @@ Result<std::unique_ptr<Hive>> Hive::OpenWithLogs(const std::filesystem::path& fi
   std::vector<FileImage> log_images;
   std::vector<LogFile> logs;
   std::vector<std::string> found;
+  std::vector<std::pair<std::filesystem::path, uint32_t>> paths;
   for (const auto& path : FindLogs(file)) {
     auto log = FileImage::Read(path);
     if (!log.ok()) continue;
+    std::string_view head = log->bytes();
+    paths.emplace_back(path, head.size() >= format::kSectorSize
+                                 ? format::Get32(head.data() + format::kBbFileType)
+                                 : 0);
     found.push_back(path.filename().string());
     log_images.push_back(std::move(log.value()));
     logs.push_back(LogFile{found.back(), log_images.back().bytes()});
@@ -262,10 +267,13 @@ Result<std::unique_ptr<Hive>> Hive::OpenWithLogs(const std::filesystem::path& fi
       Hive& hive = *recovered.value();
       hive.logs_found_ = found;
       hive.log_recovery_ = std::move(recovery);
+      for (const auto& [path, type] : paths) {
+        if (std::find(hive.log_recovery_.logs_used.begin(), hive.log_recovery_.logs_used.end(),
+                      path.filename().string()) != hive.log_recovery_.logs_used.end()) {
+          hive.logs_to_retire_.emplace_back(path, type);
+        }
+      }
       if (!options.check_structure) hive.anomalies_.clear();
-      hive.set_read_only("recovered in memory from its transaction logs (" +
-                         std::to_string(hive.log_recovery_.pages) +
-                         " dirty pages); writing it back over the original is not supported yet");
       return recovered;
     }
     recovery.notes.push_back("the hive recovered from the logs does not verify (" +
@@ -343,6 +351,28 @@ Status Hive::Save() {
   header_.sequence1 = format::Get32(base_block_.data() + format::kBbSequence1);
   header_.sequence2 = header_.sequence1;
   modified_ = false;
+  return RetireLogs();
+}
+
+// Once the hive on disk is complete and clean, the logs it was recovered from must not be
+// replayed over it again. Each is replaced by a bare log: the new base block marked as a log of
+// its format, with no entries (a new-format log) or no applicable dirty vector (an old-format
+// log carries the new last-written time only in a complete base block, so its vector is dropped
+// too). The hive is written first: a crash in between leaves a clean hive whose sequence numbers
+// are newer than every entry in the old logs, which Windows then ignores.
+Status Hive::RetireLogs() {
+  for (const auto& [path, type] : logs_to_retire_) {
+    std::string log = base_block_.substr(0, format::kSectorSize);
+    format::Put32(log.data() + format::kBbFileType, type);
+    format::Put32(log.data() + format::kBbChecksum, format::BaseBlockChecksum(log.data()));
+    Status written = AtomicWriteFile(path, log);
+    if (!written.ok()) {
+      return Status::Error(written.code(), "the hive was saved, but its transaction log '" +
+                                               path.filename().string() +
+                                               "' could not be reset: " + written.context());
+    }
+  }
+  logs_to_retire_.clear();
   return Status::Ok();
 }
 

@@ -284,7 +284,8 @@ class Hive {
   // Writes the compact image to `file` atomically: a new file in the same folder, flushed, then
   // renamed over the old one. A crash leaves the old file or the new one.
   Status WriteTo(const std::filesystem::path& file) const;
-  // WriteTo() the file the hive came from; ERROR_ACCESS_DENIED when read-only.
+  // WriteTo() the file the hive came from; ERROR_ACCESS_DENIED when read-only. For a hive that
+  // was recovered from its transaction logs, the logs are reset afterwards (see RetireLogs()).
   Status Save();
 
  private:
@@ -305,6 +306,9 @@ class Hive {
   std::vector<Damage> anomalies_;
   std::vector<std::string> logs_found_;
   LogRecovery log_recovery_;
+  // Logs replayed into this hive, with their file type; Save() resets them after the hive itself
+  // is written, so that they hold nothing Windows would replay again.
+  std::vector<std::pair<std::filesystem::path, uint32_t>> logs_to_retire_;
   std::unique_ptr<Key> root_;
   bool read_only_ = false;
   std::string read_only_reason_;
@@ -313,6 +317,7 @@ class Hive {
   std::unordered_map<std::string, std::weak_ptr<const SecurityDescriptor>> security_pool_;
 
   SecurityRef InternSecurity(SecurityDescriptor descriptor);
+  Status RetireLogs();
 };
 
 // Current time as a FILETIME.
