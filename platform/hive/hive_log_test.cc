@@ -1,6 +1,7 @@
 #include "platform/hive/hive_log.h"
 
 #include <gtest/gtest.h>
+#include <hivex.h>
 
 #include <algorithm>
 
@@ -10,6 +11,16 @@
 
 namespace hm::hive {
 namespace {
+
+// Keys below and including `node`, as libhivex sees them.
+uint64_t CountWithHivex(hive_h* h, hive_node_h node) {
+  uint64_t count = 1;
+  hive_node_h* children = hivex_node_children(h, node);
+  if (children == nullptr) return 0;
+  for (hive_node_h* c = children; *c != 0; ++c) count += CountWithHivex(h, *c);
+  free(children);
+  return count;
+}
 
 // SYSTEM_B of the shared test data: not cleanly closed, with two logs of the newer format.
 class SystemBLogs : public ::testing::Test {
@@ -81,6 +92,10 @@ TEST_F(SystemBLogs, SavingARecoveredHiveWritesItCleanAndResetsItsLogs) {
   ASSERT_EQ(testing::RunCommand("reglookup '" + hive_.string() + "' 2>/dev/null", &listing), 0);
   EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'),
             static_cast<long>(1 + reopened->CountKeys() + reopened->CountValues()));
+  hive_h* h = hivex_open(hive_.c_str(), 0);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(CountWithHivex(h, hivex_root(h)), reopened->CountKeys());
+  hivex_close(h);
 
   // The logs are now bare logs at the new sequence number: valid, and holding no entries, so even
   // the old dirty file would find nothing in them to replay.
@@ -120,6 +135,16 @@ TEST_F(SystemBLogs, AFlippedByteStopsRecoveryAtTheLastGoodEntry) {
             std::string::npos)
       << r.notes[0];
   EXPECT_TRUE(recovered->damage().empty());
+}
+
+TEST_F(SystemBLogs, ALogCutShortStopsAtItsLastCompleteEntry) {
+  std::string log2 = testing::ReadFileBytes(log2_);
+  testing::WriteFileBytes(log2_, log2.substr(0, 0x64000 + 4096));  // inside the entry of 2116
+  auto recovered = OpenOrFail(true);
+  ASSERT_NE(recovered, nullptr);
+  EXPECT_EQ(recovered->log_recovery().sequence, 2115u);
+  ASSERT_EQ(recovered->log_recovery().notes.size(), 1u);
+  EXPECT_NE(recovered->log_recovery().notes[0].find("entry size"), std::string::npos);
 }
 
 TEST_F(SystemBLogs, ABrokenFirstLogStopsEverythingAfterIt) {
