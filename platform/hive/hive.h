@@ -24,6 +24,7 @@
 #include "platform/file_io.h"
 #include "platform/hive/hive_log.h"
 #include "platform/status.h"
+#include "platform/utf.h"
 
 namespace hm::hive {
 
@@ -323,9 +324,8 @@ class Hive {
 // Current time as a FILETIME.
 uint64_t FileTimeNow();
 
-// Conversions between stored UTF-16 names and UTF-8. Unpaired surrogates become U+FFFD on the way
-// out; callers that must be lossless keep the UTF-16 form.
-std::string ToUtf8(std::u16string_view text);
-std::u16string FromUtf8(std::string_view text);
+// The engine's callers convert names with these (see platform/utf.h).
+using ::hm::FromUtf8;
+using ::hm::ToUtf8;
 
 }  // namespace hm::hive

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/utf.h"
+
 namespace hm::regedit {
 namespace {
 
@@ -34,40 +36,10 @@ bool OnlyTrailer(std::u16string_view s) {
   return s.empty() || s[0] == u';';
 }
 
-void AppendUtf8(char32_t cp, std::string* out) {
-  if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-// File text quoted in an error message: UTF-8, lone surrogates as U+FFFD, cut at 40 characters.
+// File text quoted in an error message: UTF-8, lone surrogates as U+FFFD, cut at 40 code units.
 std::string Quote(std::u16string_view s) {
   constexpr size_t kMax = 40;
-  std::string out = "'";
-  for (size_t i = 0; i < s.size() && i < kMax; ++i) {
-    char32_t cp = s[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
-        s[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[++i] - 0xDC00);
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;
-    }
-    AppendUtf8(cp, &out);
-  }
-  if (s.size() > kMax) out += "...";
-  return out + "'";
+  return "'" + ToUtf8(s.substr(0, kMax)) + (s.size() > kMax ? "..." : "") + "'";
 }
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.

@@ -6,34 +6,10 @@
 #include <memory>
 #include <string>
 
+#include "platform/utf.h"
+
 namespace hm::regedit {
 namespace {
-
-std::string Utf8(std::u16string_view s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    char32_t cp = s[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size()) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[++i] - 0xDC00);
-    }
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-  return out;
-}
 
 // A UTF-16LE file with its byte-order mark, as Windows' regedit writes version 5 exports.
 std::string Utf16File(std::u16string_view text) {
@@ -49,9 +25,9 @@ std::string Utf16File(std::u16string_view text) {
 std::string Describe(const RegFile& file) {
   std::string out = "v" + std::to_string(file.format) + "\n";
   for (const KeyOp& key : file.keys) {
-    out += (key.remove ? "-[" : "[") + Utf8(key.key_text) + "]\n";
+    out += (key.remove ? "-[" : "[") + ToUtf8(key.key_text) + "]\n";
     for (const ValueOp& v : key.values) {
-      out += "  " + (v.is_default ? std::string("@") : "\"" + Utf8(v.name) + "\"");
+      out += "  " + (v.is_default ? std::string("@") : "\"" + ToUtf8(v.name) + "\"");
       if (v.remove) {
         out += "=-\n";
         continue;
