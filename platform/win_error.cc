@@ -62,6 +62,7 @@ std::string WinErrorMessage(uint32_t code) {
        "Cannot create a symbolic link in a registry key that already has subkeys or values."},
       {kErrorChildMustBeVolatile, "Cannot create a stable subkey under a volatile parent key."},
       {kErrorPrivilegeNotHeld, "A required privilege is not held by the client."},
+      {kErrorNoSuchUser, "The specified account does not exist."},
       {kErrorFileCorrupt, "The file or directory is corrupted and unreadable."},
   };
   auto it = kMessages.find(code);

@@ -46,6 +46,7 @@ inline constexpr uint32_t kErrorKeyDeleted = 1018;
 inline constexpr uint32_t kErrorKeyHasChildren = 1020;
 inline constexpr uint32_t kErrorChildMustBeVolatile = 1021;
 inline constexpr uint32_t kErrorPrivilegeNotHeld = 1314;
+inline constexpr uint32_t kErrorNoSuchUser = 1317;
 inline constexpr uint32_t kErrorFileCorrupt = 1392;
 
 // The system message of a code as Windows' FormatMessage gives it in English, without the trailing

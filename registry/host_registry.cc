@@ -1,0 +1,1156 @@
+#include "registry/host_registry.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/file_io.h"
+#include "platform/hive/upcase.h"
+#include "platform/install/reg_data.h"
+#include "platform/install/win_path.h"
+#include "platform/utf.h"
+#include "registry/redirector.h"
+
+namespace hm::reg {
+namespace {
+
+namespace fs = std::filesystem;
+using hive::Key;
+using hive::NamesEqual;
+
+// Names of the keys of the in-memory hive that holds what a running Windows keeps in memory.
+constexpr std::u16string_view kMachineNode = u"MACHINE";
+constexpr std::u16string_view kUsersNode = u"USER";
+constexpr std::u16string_view kHiveListNode = u"HIVELIST";
+constexpr std::u16string_view kCurrentControlSet = u"CurrentControlSet";
+
+// Where hive replacements wait for the next start, below the installation's root.
+constexpr std::string_view kPendingFile = "ProgramData\\Corvexa\\pending-hive-replacements.txt";
+
+// Identity of a hive file as last read or written, to notice replacement by another program.
+struct FileStamp {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = -1;
+  int64_t mtime_ns = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp StampOf(const fs::path& file) {
+  struct stat info;
+  FileStamp stamp;
+  if (::stat(file.c_str(), &info) != 0) return stamp;
+  stamp.device = info.st_dev;
+  stamp.inode = info.st_ino;
+  stamp.size = info.st_size;
+  stamp.mtime_ns = int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
+  return stamp;
+}
+
+bool Writable(const fs::path& file) {
+  return ::access(file.c_str(), W_OK) == 0 && ::access(file.parent_path().c_str(), W_OK) == 0;
+}
+
+std::u16string ToU16(std::string_view utf8) { return FromUtf8(utf8); }
+
+// Splits a key path at its backslashes. A trailing backslash is accepted, as Windows accepts
+// it; an empty component anywhere else is ERROR_BAD_PATHNAME.
+LSTATUS SplitPath(std::u16string_view path, Components* out) {
+  out->clear();
+  if (path.empty()) return kErrorSuccess;
+  if (path.back() == u'\\') path.remove_suffix(1);
+  size_t start = 0;
+  while (true) {
+    size_t end = path.find(u'\\', start);
+    std::u16string_view part = path.substr(start, end == std::u16string_view::npos
+                                                      ? std::u16string_view::npos
+                                                      : end - start);
+    if (part.empty()) return kErrorBadPathname;
+    out->push_back(part);
+    if (end == std::u16string_view::npos) return kErrorSuccess;
+    start = end + 1;
+  }
+}
+
+std::u16string JoinPath(std::u16string_view parent, std::u16string_view child) {
+  if (parent.empty()) return std::u16string(child);
+  if (child.empty()) return std::u16string(parent);
+  std::u16string path(parent);
+  path += u'\\';
+  path += child;
+  return path;
+}
+
+bool RequiresChange(REGSAM access) {
+  return (access & (kKeyChangeRights | MAXIMUM_ALLOWED)) != 0 &&
+         (access & MAXIMUM_ALLOWED) == 0;
+}
+
+uint32_t Clamp32(size_t n) { return static_cast<uint32_t>(std::min<size_t>(n, UINT32_MAX)); }
+
+}  // namespace
+
+struct HostRegistry::Mount {
+  MountKind kind = MountKind::kOther;
+  std::u16string name;  // the key name below HKLM or HKU ("SOFTWARE", "S-1-5-21-..._Classes")
+  bool under_users = false;
+  install::HiveFile file;
+  std::string mount_text;  // "HKLM\SOFTWARE"
+
+  std::mutex load_mutex;
+  std::atomic<bool> attempted{false};
+  Status load_status;
+  std::unique_ptr<hive::Hive> hive;
+  // Guarded by tree_mutex_.
+  FileStamp stamp;
+  bool dirty = false;
+};
+
+struct HostRegistry::Location {
+  Mount* mount = nullptr;
+  Key* key = nullptr;
+};
+
+struct HostRegistry::Resolved {
+  Location primary;    // where values are read and written
+  Location secondary;  // HKEY_CLASSES_ROOT: the machine's key when the user has one too
+};
+
+struct HostRegistry::OpenKeyState {
+  HKEY root = 0;
+  std::u16string path;
+  bool view32 = true;
+  REGSAM access = 0;
+
+  std::mutex mutex;  // guards the caches below
+  uint64_t generation = 0;
+  Resolved resolved;
+  uint64_t merged_generation = 0;
+  std::vector<const std::u16string*> merged_names;  // HKEY_CLASSES_ROOT subkeys, in order
+};
+
+struct HostRegistry::Watcher {
+  WatchId id = 0;
+  bool subtree = false;
+  std::vector<std::pair<const Mount*, std::u16string>> targets;  // hive and upper-cased path
+  std::function<void()> on_change;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Opening
+
+Result<std::unique_ptr<HostRegistry>> HostRegistry::Open(
+    std::shared_ptr<const install::Installation> installation, const Options& options) {
+  std::unique_ptr<HostRegistry> registry(new HostRegistry());
+  Status status = registry->Init(std::move(installation), options);
+  if (!status.ok()) return status;
+  return registry;
+}
+
+Status HostRegistry::Init(std::shared_ptr<const install::Installation> installation,
+                          const Options& options) {
+  installation_ = std::move(installation);
+  options_ = options;
+  if (!options.user.empty()) {
+    for (const install::UserProfile& profile : installation_->users()) {
+      if (install::FileNamesEqual(profile.sid, options.user) ||
+          install::FileNamesEqual(profile.name, options.user)) {
+        user_ = &profile;
+      }
+    }
+    if (user_ == nullptr) {
+      return Status::Error(kErrorNoSuchUser,
+                           "user '" + options.user + "' has no profile in this installation");
+    }
+  } else {
+    user_ = installation_->DefaultUser();
+  }
+
+  CarryOutPendingReplacements();
+
+  volatile_ = hive::Hive::CreateEmpty(5, u"REGISTRY");
+  Key& root = volatile_->root();
+  Key* machine = root.CreateSubkey(kMachineNode).value();
+  Key* users = root.CreateSubkey(kUsersNode).value();
+  for (const install::HiveFile& file : installation_->hives()) {
+    auto mount = std::make_unique<Mount>();
+    mount->file = file;
+    mount->mount_text = file.mount;
+    mount->under_users = file.mount.starts_with("HKU\\");
+    mount->name = ToU16(std::string_view(file.mount).substr(file.mount.find('\\') + 1));
+    if (file.mount == install::Installation::kSoftware) {
+      mount->kind = MountKind::kSoftware;
+      software_ = mount.get();
+    } else if (file.mount == install::Installation::kSystem) {
+      mount->kind = MountKind::kSystem;
+      system_ = mount.get();
+    } else if (mount->under_users && file.mount.ends_with("_Classes")) {
+      mount->kind = MountKind::kUserClasses;
+    } else if (mount->under_users) {
+      mount->kind = MountKind::kUser;
+    }
+    if (user_ != nullptr && !file.sid.empty() && file.sid == user_->sid) {
+      (mount->kind == MountKind::kUserClasses ? user_classes_ : user_hive_) = mount.get();
+    }
+    (void)(mount->under_users ? users : machine)->CreateSubkey(mount->name);
+    mounts_.push_back(std::move(mount));
+  }
+  hivelist_ = root.CreateSubkey(kHiveListNode).value();
+  ReadSystemFacts();
+  volatile_->set_read_only("it exists only while Windows runs");
+  return Status::Ok();
+}
+
+// Facts a running Windows decides at boot: the current control set, the hardware profile and
+// the code page; and the hive list it keeps in memory.
+void HostRegistry::ReadSystemFacts() {
+  if (system_ != nullptr && LoadMount(system_).ok()) {
+    Key& root = system_->hive->root();
+    if (Key* select = root.FindSubkey(u"Select")) {
+      if (const hive::Value* current = select->FindValue(u"Current")) {
+        if (auto number = install::RegDword(current->data); number && *number > 0) {
+          char name[32];
+          std::snprintf(name, sizeof name, "ControlSet%03u", *number);
+          if (root.FindSubkey(ToU16(name)) != nullptr) control_set_ = ToU16(name);
+        }
+      }
+    }
+    if (Key* set = root.FindSubkey(control_set_)) {
+      Key* profiles = set->FindSubkey(u"Hardware Profiles");
+      Key* config = system_->hive->Find(control_set_ + u"\\Control\\IDConfigDB");
+      if (profiles != nullptr && profiles->FindSubkey(u"Current") != nullptr) {
+        hardware_profile_ = u"Current";
+      } else if (const hive::Value* value =
+                     config ? config->FindValue(u"CurrentConfig") : nullptr) {
+        if (auto number = install::RegDword(value->data)) {
+          char name[16];
+          std::snprintf(name, sizeof name, "%04u", *number);
+          hardware_profile_ = ToU16(name);
+        }
+      }
+      if (Key* nls = system_->hive->Find(control_set_ + u"\\Control\\Nls\\CodePage")) {
+        if (const hive::Value* acp = nls->FindValue(u"ACP")) {
+          unsigned number = 0;
+          if (std::sscanf(install::RegStringToUtf8(acp->data).c_str(), "%u", &number) == 1 &&
+              number > 0) {
+            ansi_code_page_ = number;
+          }
+        }
+      }
+    }
+  }
+  // The hive list: "\REGISTRY\MACHINE\SYSTEM" = "\Device\HarddiskVolume2\Windows\...\SYSTEM".
+  auto add = [&](std::u16string_view name, std::string_view windows_path) {
+    std::string data = windows_path.empty()
+                           ? std::string()
+                           : std::string(kSystemVolumeDevice) + "\\" + std::string(windows_path);
+    std::u16string text = ToU16(data);
+    text.push_back(u'\0');
+    std::string bytes(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+    (void)hivelist_->SetValue(name, REG_SZ, bytes);
+  };
+  add(u"\\REGISTRY\\MACHINE\\HARDWARE", "");
+  for (const auto& mount : mounts_) {
+    std::u16string name = mount->under_users ? u"\\REGISTRY\\USER\\" : u"\\REGISTRY\\MACHINE\\";
+    add(name + mount->name, mount->file.windows_path);
+  }
+}
+
+Status HostRegistry::LoadMount(Mount* mount) {
+  if (mount->attempted.load(std::memory_order_acquire)) return mount->load_status;
+  std::lock_guard<std::mutex> lock(mount->load_mutex);
+  if (mount->attempted.load(std::memory_order_relaxed)) return mount->load_status;
+
+  FileStamp stamp = StampOf(mount->file.file);
+  Result<std::unique_ptr<hive::Hive>> opened = hive::Hive::Open(mount->file.file);
+  if (!opened.ok() && opened.status().code() == kErrorBadDb) {
+    // A damaged hive is still read as far as it is intact, and never written.
+    hive::OpenOptions salvage;
+    salvage.salvage = true;
+    salvage.read_only = true;
+    Result<std::unique_ptr<hive::Hive>> salvaged = hive::Hive::Open(mount->file.file, salvage);
+    if (salvaged.ok()) {
+      (*salvaged)->set_read_only("it is damaged (" + opened.status().ToString() + ")");
+      opened = std::move(salvaged);
+    }
+  }
+  if (opened.ok()) {
+    mount->hive = std::move(*opened);
+    if (options_.read_only) {
+      mount->hive->set_read_only("the installation was opened read-only");
+    } else if (!mount->hive->read_only() && !Writable(mount->file.file)) {
+      mount->hive->set_read_only("its file or folder is not writable (a read-only mount?)");
+    }
+    mount->stamp = stamp;
+  } else {
+    mount->load_status = opened.status();
+  }
+  mount->attempted.store(true, std::memory_order_release);
+  return mount->load_status;
+}
+
+HostRegistry::~HostRegistry() {
+  Status status = Commit();
+  if (!status.ok()) std::fprintf(stderr, "hivemend: %s\n", status.ToString().c_str());
+}
+
+std::vector<HostRegistry::HiveState> HostRegistry::Hives() {
+  std::shared_lock<std::shared_mutex> lock(tree_mutex_);
+  std::vector<HiveState> states;
+  for (const auto& mount : mounts_) {
+    HiveState state;
+    state.mount = mount->mount_text;
+    state.file = mount->file.file;
+    Status status = LoadMount(mount.get());
+    state.loaded = status.ok();
+    if (!status.ok()) {
+      state.reason = status.ToString();
+    } else if (mount->hive->read_only()) {
+      state.reason = mount->hive->read_only_reason();
+    } else {
+      state.writable = true;
+    }
+    states.push_back(std::move(state));
+  }
+  return states;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Resolving a key: logical (root, path, view) -> the hive keys it stands for.
+
+LSTATUS HostRegistry::ResolveLogical(HKEY root, std::u16string_view path, bool view32,
+                                     Resolved* resolved) {
+  Components components;
+  if (LSTATUS error = SplitPath(path, &components)) return error;
+  std::array<PhysicalPath, 2> candidates;
+  size_t count = 0;
+  if (LSTATUS error = MapToHives(root, components, view32, &candidates, &count)) return error;
+
+  *resolved = Resolved();
+  Location* slot = &resolved->primary;
+  LSTATUS first_error = kErrorFileNotFound;
+  for (size_t i = 0; i < count; ++i) {
+    Location location;
+    LSTATUS error = Walk(candidates[i], &location);
+    if (error != kErrorSuccess) {
+      if (first_error == kErrorFileNotFound) first_error = error;
+      continue;
+    }
+    *slot = location;
+    slot = &resolved->secondary;
+  }
+  return resolved->primary.key != nullptr ? kErrorSuccess : first_error;
+}
+
+// The hive paths that (root, components, view) stands for: one, or two for HKEY_CLASSES_ROOT
+// (the user's classes first).
+LSTATUS HostRegistry::MapToHives(HKEY root, const Components& components, bool view32,
+                                 std::array<PhysicalPath, 2>* out, size_t* count) {
+  const bool redirect = view32 && installation_->is_64bit();
+  *count = 0;
+  auto emit = [&](Mount* mount, Components path) {
+    PhysicalPath& physical = (*out)[(*count)++];
+    physical.mount = mount;
+    physical.components = std::move(path);
+    ApplyHiveRules(&physical, redirect);
+  };
+  auto tail = [&](size_t from) {
+    return Components(components.begin() + std::min(from, components.size()), components.end());
+  };
+  switch (root) {
+    case HKEY_LOCAL_MACHINE:
+    case HKEY_USERS: {
+      const bool users = root == HKEY_USERS;
+      if (components.empty()) {
+        emit(nullptr, {users ? kUsersNode : kMachineNode});
+        return kErrorSuccess;
+      }
+      for (const auto& mount : mounts_) {
+        if (mount->under_users == users && NamesEqual(mount->name, components[0])) {
+          emit(mount.get(), tail(1));
+          return kErrorSuccess;
+        }
+      }
+      return kErrorFileNotFound;
+    }
+    case HKEY_CURRENT_USER:
+      if (user_hive_ == nullptr) return kErrorFileNotFound;
+      emit(user_hive_, components);
+      return kErrorSuccess;
+    case HKEY_CLASSES_ROOT: {
+      if (user_classes_ != nullptr) emit(user_classes_, components);
+      if (software_ != nullptr) {
+        Components machine{kClassesKey};
+        machine.insert(machine.end(), components.begin(), components.end());
+        emit(software_, std::move(machine));
+      }
+      return *count > 0 ? kErrorSuccess : kErrorFileNotFound;
+    }
+    case HKEY_CURRENT_CONFIG: {
+      if (system_ == nullptr) return kErrorFileNotFound;
+      Components config{control_set_, u"Hardware Profiles", hardware_profile_};
+      config.insert(config.end(), components.begin(), components.end());
+      emit(system_, std::move(config));
+      return kErrorSuccess;
+    }
+    default:
+      // HKEY_PERFORMANCE_DATA and HKEY_DYN_DATA have no data in an installation on disk.
+      return kErrorInvalidHandle;
+  }
+}
+
+// Rules of the hive a path lands in: links a running Windows keeps, and the 32-bit view.
+void HostRegistry::ApplyHiveRules(PhysicalPath* physical, bool redirect) {
+  if (physical->mount == nullptr) return;
+  Components& path = physical->components;
+  switch (physical->mount->kind) {
+    case MountKind::kSoftware:
+      RedirectSoftwarePath(&path, redirect);
+      break;
+    case MountKind::kUser:
+      if (path.size() >= 2 && NamesEqual(path[0], u"Software") && NamesEqual(path[1], u"Classes")) {
+        if (Mount* classes = ClassesMountOf(physical->mount)) {
+          physical->mount = classes;
+          path.erase(path.begin(), path.begin() + 2);
+          RedirectClassesPath(&path, 0, redirect);
+        }
+      }
+      break;
+    case MountKind::kUserClasses:
+      RedirectClassesPath(&path, 0, redirect);
+      break;
+    case MountKind::kSystem:
+      if (!path.empty() && NamesEqual(path[0], kCurrentControlSet)) path[0] = control_set_;
+      if (path.size() == 3 && NamesEqual(path[0], control_set_) &&
+          NamesEqual(path[1], u"Control") && NamesEqual(path[2], u"hivelist")) {
+        physical->mount = nullptr;
+        path = {kHiveListNode};
+      }
+      break;
+    case MountKind::kOther:
+      break;
+  }
+}
+
+HostRegistry::Mount* HostRegistry::ClassesMountOf(const Mount* user_mount) const {
+  for (const auto& mount : mounts_) {
+    if (mount->kind == MountKind::kUserClasses && mount->file.sid == user_mount->file.sid) {
+      return mount.get();
+    }
+  }
+  return nullptr;
+}
+
+LSTATUS HostRegistry::Walk(const PhysicalPath& physical, Location* location) {
+  Key* key = nullptr;
+  if (physical.mount == nullptr) {
+    key = &volatile_->root();
+  } else {
+    Status status = LoadMount(physical.mount);
+    if (!status.ok()) return status.code() == kErrorFileNotFound ? kErrorFileNotFound : kErrorBadDb;
+    key = &physical.mount->hive->root();
+  }
+  for (std::u16string_view name : physical.components) {
+    key = key->FindSubkey(name);
+    if (key == nullptr) return kErrorFileNotFound;
+  }
+  location->mount = physical.mount;
+  location->key = key;
+  return kErrorSuccess;
+}
+
+// The keys a handle stands for, re-resolved when a deletion or a reload may have invalidated
+// the last answer. REQUIRES: tree_mutex_ held (either way).
+LSTATUS HostRegistry::ResolveState(OpenKeyState& state, Resolved* resolved) {
+  const uint64_t generation = generation_.load(std::memory_order_acquire);
+  std::lock_guard<std::mutex> lock(state.mutex);
+  if (state.generation != generation) {
+    Resolved fresh;
+    LSTATUS error = ResolveLogical(state.root, state.path, state.view32, &fresh);
+    if (error != kErrorSuccess) return error == kErrorFileNotFound ? kErrorKeyDeleted : error;
+    state.resolved = fresh;
+    state.generation = generation;
+  }
+  *resolved = state.resolved;
+  return kErrorSuccess;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Handles
+
+std::shared_ptr<HostRegistry::OpenKeyState> HostRegistry::Lookup(HKEY key) {
+  if (IsPredefinedRoot(key)) {
+    auto state = std::make_shared<OpenKeyState>();
+    state->root = key;
+    state->view32 = true;
+    state->access = KEY_ALL_ACCESS | KEY_NOTIFY;
+    return state;
+  }
+  const uint64_t index = key & 0xFFFFFFFF;
+  const uint32_t serial = static_cast<uint32_t>(key >> 32);
+  std::lock_guard<std::mutex> lock(handles_mutex_);
+  if (index >= handles_.size() || handle_serials_[index] != serial) return nullptr;
+  return handles_[index];
+}
+
+HKEY HostRegistry::AddHandle(std::shared_ptr<OpenKeyState> state) {
+  std::lock_guard<std::mutex> lock(handles_mutex_);
+  uint32_t index;
+  if (!free_handles_.empty()) {
+    index = free_handles_.back();
+    free_handles_.pop_back();
+  } else {
+    index = static_cast<uint32_t>(handles_.size());
+    handles_.emplace_back();
+    handle_serials_.push_back(0);
+  }
+  handles_[index] = std::move(state);
+  // Serials start at 1 and never repeat for a slot, so a closed handle stays invalid and no
+  // handle collides with the predefined roots.
+  const uint32_t serial = ++handle_serials_[index];
+  return (uint64_t{serial} << 32) | index;
+}
+
+LSTATUS HostRegistry::CloseKey(HKEY key) {
+  if (IsPredefinedRoot(key)) return kErrorSuccess;
+  const uint64_t index = key & 0xFFFFFFFF;
+  const uint32_t serial = static_cast<uint32_t>(key >> 32);
+  std::shared_ptr<OpenKeyState> state;
+  std::lock_guard<std::mutex> lock(handles_mutex_);
+  if (index >= handles_.size() || handle_serials_[index] != serial || !handles_[index]) {
+    return kErrorInvalidHandle;
+  }
+  ++handle_serials_[index];
+  state = std::move(handles_[index]);
+  free_handles_.push_back(static_cast<uint32_t>(index));
+  return kErrorSuccess;
+}
+
+LSTATUS HostRegistry::OpenKey(HKEY parent, std::u16string_view subkey, REGSAM access,
+                              HKEY* result) {
+  return OpenOrCreate(parent, subkey, access, /*create=*/false, result, nullptr);
+}
+
+LSTATUS HostRegistry::CreateKey(HKEY parent, std::u16string_view subkey, REGSAM access,
+                                HKEY* result, bool* created) {
+  return OpenOrCreate(parent, subkey, access, /*create=*/true, result, created);
+}
+
+LSTATUS HostRegistry::OpenOrCreate(HKEY parent, std::u16string_view subkey, REGSAM access,
+                                   bool create, HKEY* result, bool* created) {
+  if (result == nullptr) return kErrorInvalidParameter;
+  *result = 0;
+  if (created != nullptr) *created = false;
+  std::shared_ptr<OpenKeyState> parent_state = Lookup(parent);
+  if (!parent_state) return kErrorInvalidHandle;
+  if (!subkey.empty() && subkey.front() == u'\\') return kErrorBadPathname;
+
+  auto state = std::make_shared<OpenKeyState>();
+  state->root = parent_state->root;
+  state->path = JoinPath(parent_state->path, subkey);
+  if (!state->path.empty() && state->path.back() == u'\\') state->path.pop_back();
+  state->view32 = (access & KEY_WOW64_64KEY)   ? false
+                  : (access & KEY_WOW64_32KEY) ? true
+                                               : parent_state->view32;
+  state->access = access;
+
+  Resolved resolved;
+  std::vector<std::function<void()>> due;
+  {
+    std::shared_lock<std::shared_mutex> lock(tree_mutex_);
+    LSTATUS error = ResolveLogical(state->root, state->path, state->view32, &resolved);
+    if (error == kErrorFileNotFound && create) {
+      lock.unlock();
+      std::unique_lock<std::shared_mutex> write_lock(tree_mutex_);
+      if ((parent_state->access & KEY_CREATE_SUB_KEY) == 0) return kErrorAccessDenied;
+      error = CreatePath(*state, &resolved, created, &due);
+      if (error != kErrorSuccess) return error;
+    } else if (error != kErrorSuccess) {
+      return error;
+    }
+    if (RequiresChange(access) && resolved.primary.mount != nullptr &&
+        resolved.primary.mount->hive->read_only()) {
+      return kErrorAccessDenied;
+    }
+    if (RequiresChange(access) && resolved.primary.mount == nullptr) return kErrorAccessDenied;
+    if (access & MAXIMUM_ALLOWED) {
+      const bool writable =
+          resolved.primary.mount != nullptr && !resolved.primary.mount->hive->read_only();
+      state->access = KEY_READ | (writable ? KEY_ALL_ACCESS : 0) | (access & KEY_WOW64_RES);
+    }
+    state->resolved = resolved;
+    state->generation = generation_.load(std::memory_order_acquire);
+  }
+  RunCallbacks(std::move(due));
+  *result = AddHandle(std::move(state));
+  return kErrorSuccess;
+}
+
+// Creates the keys of `state`'s path that are missing. For HKEY_CLASSES_ROOT the new keys go to
+// the user's classes when the deepest existing part of the path is the user's, else to the
+// machine's, which is where Windows sends them. REQUIRES: tree_mutex_ held exclusively.
+LSTATUS HostRegistry::CreatePath(OpenKeyState& state, Resolved* resolved, bool* created,
+                                 Callbacks* due) {
+  Components components;
+  if (LSTATUS error = SplitPath(state.path, &components)) return error;
+  std::array<PhysicalPath, 2> candidates;
+  size_t count = 0;
+  if (LSTATUS error = MapToHives(state.root, components, state.view32, &candidates, &count)) {
+    return error;
+  }
+  // Pick the candidate with the deepest existing ancestor; the first wins a tie.
+  size_t best = count;
+  size_t best_depth = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const PhysicalPath& candidate = candidates[i];
+    if (candidate.mount == nullptr || !LoadMount(candidate.mount).ok()) continue;
+    size_t depth = 0;
+    Key* key = &candidate.mount->hive->root();
+    while (depth < candidate.components.size() &&
+           (key = key->FindSubkey(candidate.components[depth])) != nullptr) {
+      ++depth;
+    }
+    if (best == count || depth > best_depth) {
+      best = i;
+      best_depth = depth;
+    }
+  }
+  if (best == count) return kErrorAccessDenied;  // only keys of a running Windows on the way
+  const PhysicalPath& target = candidates[best];
+  hive::Hive& hive = *target.mount->hive;
+  if (hive.read_only()) return kErrorAccessDenied;
+  Key* key = &hive.root();
+  Key* first_new_parent = nullptr;
+  for (std::u16string_view name : target.components) {
+    if (name.size() > hive::kMaxKeyNameLength) return kErrorInvalidParameter;
+    bool made = false;
+    Key* parent = key;
+    Result<Key*> child = key->CreateSubkey(name, &made);
+    if (!child.ok()) return child.status().code();
+    if (made && first_new_parent == nullptr) first_new_parent = parent;
+    key = *child;
+  }
+  target.mount->dirty = true;
+  generation_.fetch_add(1, std::memory_order_acq_rel);
+  if (created != nullptr) *created = first_new_parent != nullptr;
+  if (first_new_parent != nullptr) CollectWatchers(target.mount, *first_new_parent, due);
+  return ResolveLogical(state.root, state.path, state.view32, resolved);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+LSTATUS HostRegistry::QueryInfoKey(HKEY handle, KeyInfo* info) {
+  std::shared_ptr<OpenKeyState> state = Lookup(handle);
+  if (!state) return kErrorInvalidHandle;
+  if ((state->access & KEY_QUERY_VALUE) == 0) return kErrorAccessDenied;
+  std::shared_lock<std::shared_mutex> lock(tree_mutex_);
+  Resolved resolved;
+  if (LSTATUS error = ResolveState(*state, &resolved)) return error;
+  *info = KeyInfo();
+  const Key& key = *resolved.primary.key;
+  size_t max_subkey = 0;
+  for (const auto& subkey : key.subkeys()) max_subkey = std::max(max_subkey, subkey->name().size());
+  size_t subkeys = key.subkeys().size();
+  if (resolved.secondary.key != nullptr) {
+    subkeys = MergedNames(*state, resolved).size();
+    for (const auto& subkey : resolved.secondary.key->subkeys()) {
+      max_subkey = std::max(max_subkey, subkey->name().size());
+    }
+  }
+  size_t max_name = 0, max_data = 0;
+  for (const hive::Value& value : key.values()) {
+    max_name = std::max(max_name, value.name.size());
+    max_data = std::max(max_data, value.data.size());
+  }
+  info->subkeys = Clamp32(subkeys);
+  info->max_subkey_len = Clamp32(max_subkey);
+  info->max_class_len = Clamp32(key.class_name().size() / 2);
+  info->values = Clamp32(key.values().size());
+  info->max_value_name_len = Clamp32(max_name);
+  info->max_value_len = Clamp32(max_data);
+  info->last_write_time = key.last_write_time();
+  return kErrorSuccess;
+}
+
+// The subkey names of a merged HKEY_CLASSES_ROOT key in Windows' order: the union of both
+// lists, the user's key standing for both where the names are equal. Cached in the handle until
+// the tree changes. REQUIRES: tree_mutex_ held.
+const std::vector<const std::u16string*>& HostRegistry::MergedNames(OpenKeyState& state,
+                                                                    const Resolved& resolved) {
+  const uint64_t generation = generation_.load(std::memory_order_acquire);
+  std::lock_guard<std::mutex> lock(state.mutex);
+  if (state.merged_generation == generation) return state.merged_names;
+  state.merged_names.clear();
+  const auto& user = resolved.primary.key->subkeys();
+  const auto& machine = resolved.secondary.key->subkeys();
+  size_t u = 0, m = 0;
+  while (u < user.size() || m < machine.size()) {
+    int order = u == user.size()      ? 1
+                : m == machine.size() ? -1
+                                      : hive::CompareNames(user[u]->name(), machine[m]->name());
+    if (order <= 0) {
+      state.merged_names.push_back(&user[u++]->name());
+      if (order == 0) ++m;
+    } else {
+      state.merged_names.push_back(&machine[m++]->name());
+    }
+  }
+  state.merged_generation = generation;
+  return state.merged_names;
+}
+
+LSTATUS HostRegistry::EnumKey(HKEY handle, uint32_t index, std::u16string* name) {
+  std::shared_ptr<OpenKeyState> state = Lookup(handle);
+  if (!state) return kErrorInvalidHandle;
+  if ((state->access & KEY_ENUMERATE_SUB_KEYS) == 0) return kErrorAccessDenied;
+  std::shared_lock<std::shared_mutex> lock(tree_mutex_);
+  Resolved resolved;
+  if (LSTATUS error = ResolveState(*state, &resolved)) return error;
+  if (resolved.secondary.key != nullptr) {
+    const auto& names = MergedNames(*state, resolved);
+    if (index >= names.size()) return kErrorNoMoreItems;
+    *name = *names[index];
+    return kErrorSuccess;
+  }
+  const auto& subkeys = resolved.primary.key->subkeys();
+  if (index >= subkeys.size()) return kErrorNoMoreItems;
+  *name = subkeys[index]->name();
+  return kErrorSuccess;
+}
+
+LSTATUS HostRegistry::EnumValue(HKEY handle, uint32_t index, const ValueVisitor& visit) {
+  std::shared_ptr<OpenKeyState> state = Lookup(handle);
+  if (!state) return kErrorInvalidHandle;
+  if ((state->access & KEY_QUERY_VALUE) == 0) return kErrorAccessDenied;
+  std::shared_lock<std::shared_mutex> lock(tree_mutex_);
+  Resolved resolved;
+  if (LSTATUS error = ResolveState(*state, &resolved)) return error;
+  const auto& values = resolved.primary.key->values();
+  if (index >= values.size()) return kErrorNoMoreItems;
+  visit(values[index]);
+  return kErrorSuccess;
+}
+
+LSTATUS HostRegistry::QueryValue(HKEY handle, std::u16string_view name,
+                                 const ValueVisitor& visit) {
+  std::shared_ptr<OpenKeyState> state = Lookup(handle);
+  if (!state) return kErrorInvalidHandle;
+  if ((state->access & KEY_QUERY_VALUE) == 0) return kErrorAccessDenied;
+  std::shared_lock<std::shared_mutex> lock(tree_mutex_);
+  Resolved resolved;
+  if (LSTATUS error = ResolveState(*state, &resolved)) return error;
+  const hive::Value* value = resolved.primary.key->FindValue(name);
+  if (value == nullptr) return kErrorFileNotFound;
+  visit(*value);
+  return kErrorSuccess;
+}
+
+LSTATUS HostRegistry::EnumValue(HKEY key, uint32_t index, ValueEntry* value) {
+  return EnumValue(key, index, [value](const hive::Value& found) {
+    value->name = found.name;
+    value->type = found.type;
+    value->data = std::string(found.data.view());
+  });
+}
+
+LSTATUS HostRegistry::QueryValue(HKEY key, std::u16string_view name, ValueEntry* value) {
+  return QueryValue(key, name, [value](const hive::Value& found) {
+    value->name = found.name;
+    value->type = found.type;
+    value->data = std::string(found.data.view());
+  });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Changing
+
+// Runs `change` on the key a handle writes to, holding the registry exclusively, then marks the
+// hive changed and calls the watchers of `notify` (the changed key).
+template <typename Change>
+LSTATUS HostRegistry::ChangeKey(HKEY handle, REGSAM needed, Change change) {
+  std::shared_ptr<OpenKeyState> state = Lookup(handle);
+  if (!state) return kErrorInvalidHandle;
+  if ((state->access & needed) != needed) return kErrorAccessDenied;
+  std::vector<std::function<void()>> due;
+  {
+    std::unique_lock<std::shared_mutex> lock(tree_mutex_);
+    Resolved resolved;
+    if (LSTATUS error = ResolveState(*state, &resolved)) return error;
+    Location target = resolved.primary;
+    if (target.mount == nullptr || target.mount->hive->read_only()) return kErrorAccessDenied;
+    Key* changed = nullptr;
+    if (LSTATUS error = change(target, &changed)) return error;
+    target.mount->dirty = true;
+    if (changed != nullptr) CollectWatchers(target.mount, *changed, &due);
+  }
+  RunCallbacks(std::move(due));
+  return kErrorSuccess;
+}
+
+LSTATUS HostRegistry::SetValue(HKEY handle, std::u16string_view name, uint32_t type,
+                               std::string_view data) {
+  if (name.size() > hive::kMaxValueNameLength) return kErrorInvalidParameter;
+  return ChangeKey(handle, KEY_SET_VALUE, [&](Location target, Key** changed) -> LSTATUS {
+    Status status = target.key->SetValue(name, type, data);
+    if (!status.ok()) return status.code();
+    *changed = target.key;
+    return kErrorSuccess;
+  });
+}
+
+LSTATUS HostRegistry::DeleteValue(HKEY handle, std::u16string_view name) {
+  return ChangeKey(handle, KEY_SET_VALUE, [&](Location target, Key** changed) -> LSTATUS {
+    if (target.key->FindValue(name) == nullptr) return kErrorFileNotFound;
+    Status status = target.key->DeleteValue(name);
+    if (!status.ok()) return status.code();
+    *changed = target.key;
+    return kErrorSuccess;
+  });
+}
+
+LSTATUS HostRegistry::DeleteKey(HKEY parent, std::u16string_view subkey, REGSAM view) {
+  std::shared_ptr<OpenKeyState> parent_state = Lookup(parent);
+  if (!parent_state) return kErrorInvalidHandle;
+  if (subkey.empty()) return kErrorBadPathname;
+  const bool view32 = (view & KEY_WOW64_64KEY)   ? false
+                      : (view & KEY_WOW64_32KEY) ? true
+                                                 : parent_state->view32;
+  const std::u16string path = JoinPath(parent_state->path, subkey);
+  std::vector<std::function<void()>> due;
+  {
+    std::unique_lock<std::shared_mutex> lock(tree_mutex_);
+    Resolved resolved;
+    if (LSTATUS error = ResolveLogical(parent_state->root, path, view32, &resolved)) return error;
+    Location target = resolved.primary;
+    if (target.mount == nullptr || target.mount->hive->read_only()) return kErrorAccessDenied;
+    Key* key = target.key;
+    Key* key_parent = key->parent();
+    // A hive's root cannot be deleted, and neither can a key that still has subkeys.
+    if (key_parent == nullptr || !key->subkeys().empty()) return kErrorAccessDenied;
+    Status status = key_parent->DeleteSubkey(key->name());
+    if (!status.ok()) return status.code();
+    target.mount->dirty = true;
+    generation_.fetch_add(1, std::memory_order_acq_rel);
+    CollectWatchers(target.mount, *key_parent, &due);
+  }
+  RunCallbacks(std::move(due));
+  return kErrorSuccess;
+}
+
+LSTATUS HostRegistry::QueryReflectionKey(HKEY handle, bool* disabled) {
+  if (!installation_->is_64bit()) return kErrorNotSupported;
+  std::shared_ptr<OpenKeyState> state = Lookup(handle);
+  if (!state) return kErrorInvalidHandle;
+  std::shared_lock<std::shared_mutex> lock(tree_mutex_);
+  Components components;
+  if (LSTATUS error = SplitPath(state->path, &components)) return error;
+  std::array<PhysicalPath, 2> view64, view32;
+  size_t count64 = 0, count32 = 0;
+  if (LSTATUS error = MapToHives(state->root, components, false, &view64, &count64)) return error;
+  if (LSTATUS error = MapToHives(state->root, components, true, &view32, &count32)) return error;
+  bool same = count64 == count32;
+  for (size_t i = 0; same && i < count64; ++i) {
+    same = view64[i].mount == view32[i].mount &&
+           view64[i].components.size() == view32[i].components.size() &&
+           std::equal(view64[i].components.begin(), view64[i].components.end(),
+                      view32[i].components.begin(), NamesEqual);
+  }
+  *disabled = !same;
+  return kErrorSuccess;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hive files
+
+namespace {
+
+// Copies `from` and its subtree below `to` (whose own name and place stay).
+Status CopyTree(const Key& from, Key* to) {
+  if (Status s = to->SetClassName(from.class_name()); !s.ok()) return s;
+  if (from.security()) {
+    if (Status s = to->SetSecurity(*from.security()); !s.ok()) return s;
+  }
+  for (const hive::Value& value : from.values()) {
+    if (Status s = to->SetValue(value.name, value.type, value.data); !s.ok()) return s;
+  }
+  for (const auto& subkey : from.subkeys()) {
+    Result<Key*> child = to->CreateSubkey(subkey->name());
+    if (!child.ok()) return child.status();
+    if (Status s = CopyTree(*subkey, *child); !s.ok()) return s;
+  }
+  return to->SetLastWriteTime(from.last_write_time());
+}
+
+}  // namespace
+
+LSTATUS HostRegistry::SaveKey(HKEY handle, const fs::path& file) {
+  std::shared_ptr<OpenKeyState> state = Lookup(handle);
+  if (!state) return kErrorInvalidHandle;
+  std::unique_lock<std::shared_mutex> lock(tree_mutex_);  // the writer may touch the hive
+  Resolved resolved;
+  if (LSTATUS error = ResolveState(*state, &resolved)) return error;
+  const Location& source = resolved.primary;
+  if (source.mount == nullptr) return kErrorAccessDenied;
+  Status status;
+  if (source.key->parent() == nullptr) {
+    status = source.mount->hive->WriteTo(file);
+  } else {
+    std::unique_ptr<hive::Hive> copy = hive::Hive::CreateEmpty(
+        source.mount->hive->header().minor_version, source.key->name());
+    status = CopyTree(*source.key, &copy->root());
+    if (status.ok()) status = copy->WriteTo(file);
+  }
+  return status.code();
+}
+
+LSTATUS HostRegistry::ReplaceKey(HKEY root, std::u16string_view subkey,
+                                 const fs::path& new_file, const fs::path& old_file) {
+  std::shared_ptr<OpenKeyState> parent = Lookup(root);
+  if (!parent) return kErrorInvalidHandle;
+  const std::u16string path = JoinPath(parent->path, subkey);
+  Mount* mount = nullptr;
+  {
+    std::shared_lock<std::shared_mutex> lock(tree_mutex_);
+    Resolved resolved;
+    if (LSTATUS error = ResolveLogical(parent->root, path, /*view32=*/false, &resolved)) {
+      return error;
+    }
+    if (resolved.primary.mount == nullptr || resolved.primary.key->parent() != nullptr ||
+        resolved.secondary.key != nullptr) {
+      return kErrorInvalidParameter;
+    }
+    mount = resolved.primary.mount;
+  }
+  if (options_.read_only || !Writable(mount->file.file)) return kErrorAccessDenied;
+  std::string bytes;
+  if (Status status = ReadWholeFile(new_file, &bytes); !status.ok()) return status.code();
+  if (Result<std::unique_ptr<hive::Hive>> check = hive::Hive::Parse(bytes, {}, new_file.string());
+      !check.ok()) {
+    return kErrorBadDb;
+  }
+  Result<fs::path> journal = installation_->Resolve(kPendingFile);
+  fs::path journal_file = journal.ok() ? *journal : installation_->root() / "ProgramData" /
+                                                        "Corvexa" / "pending-hive-replacements.txt";
+  std::string text;
+  (void)ReadWholeFile(journal_file, &text);
+  text += mount->mount_text + "\t" + fs::absolute(new_file).string() + "\t" +
+          fs::absolute(old_file).string() + "\r\n";
+  std::error_code ignored;
+  fs::create_directories(journal_file.parent_path(), ignored);
+  return AtomicWriteFile(journal_file, text).code();
+}
+
+// Carries out the hive replacements recorded by ReplaceKey(), as Windows does at its start:
+// the hive file is kept as the old file, and the new file takes its place.
+void HostRegistry::CarryOutPendingReplacements() {
+  Result<fs::path> journal = installation_->Resolve(kPendingFile);
+  if (!journal.ok()) return;
+  std::string text;
+  if (!ReadWholeFile(*journal, &text).ok()) return;
+  if (options_.read_only) {
+    pending_notes_.push_back("Hive replacements are waiting in " + journal->string() +
+                             "; they are carried out when the installation is opened writable.");
+    return;
+  }
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    start = end == std::string::npos ? text.size() : end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t tab1 = line.find('\t');
+    size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
+    if (tab2 == std::string::npos) continue;
+    const std::string mount_text = line.substr(0, tab1);
+    const fs::path new_file = line.substr(tab1 + 1, tab2 - tab1 - 1);
+    const fs::path old_file = line.substr(tab2 + 1);
+    const install::HiveFile* hive = installation_->FindHive(mount_text);
+    auto fail = [&](const std::string& why) {
+      pending_notes_.push_back(mount_text + " was not replaced by " + new_file.string() + ": " +
+                               why);
+    };
+    if (hive == nullptr) {
+      fail("the installation has no such hive");
+      continue;
+    }
+    std::string replacement, current;
+    if (Status s = ReadWholeFile(new_file, &replacement); !s.ok()) {
+      fail(s.ToString());
+      continue;
+    }
+    if (!hive::Hive::Parse(replacement, {}, new_file.string()).ok()) {
+      fail("it is not a valid hive");
+      continue;
+    }
+    if (Status s = ReadWholeFile(hive->file, &current); !s.ok()) {
+      fail(s.ToString());
+      continue;
+    }
+    if (Status s = AtomicWriteFile(old_file, current); !s.ok()) {
+      fail(s.ToString());
+      continue;
+    }
+    if (Status s = AtomicWriteFile(hive->file, replacement); !s.ok()) {
+      fail(s.ToString());
+      continue;
+    }
+    std::error_code ignored;
+    fs::remove(new_file, ignored);
+    pending_notes_.push_back(mount_text + " was replaced by " + new_file.string() +
+                             " as scheduled; the previous hive is kept as " + old_file.string() +
+                             ".");
+  }
+  std::error_code ignored;
+  fs::remove(*journal, ignored);
+}
+
+LSTATUS HostRegistry::FlushKey(HKEY handle) {
+  std::shared_ptr<OpenKeyState> state = Lookup(handle);
+  if (!state) return kErrorInvalidHandle;
+  std::unique_lock<std::shared_mutex> lock(tree_mutex_);
+  Resolved resolved;
+  if (LSTATUS error = ResolveState(*state, &resolved)) return error;
+  return SaveMount(resolved.primary.mount).code();
+}
+
+// REQUIRES: tree_mutex_ held exclusively.
+Status HostRegistry::SaveMount(Mount* mount) {
+  if (mount == nullptr || !mount->dirty) return Status::Ok();
+  if (StampOf(mount->file.file) != mount->stamp) {
+    mount->hive->set_read_only("its file was changed by another program after it was read");
+    return Status::Error(kErrorAccessDenied, "hive '" + mount->mount_text + "' (" +
+                                                 mount->file.file.string() +
+                                                 "): changed by another program; not written");
+  }
+  Status status = mount->hive->Save();
+  if (!status.ok()) return status;
+  mount->dirty = false;
+  mount->stamp = StampOf(mount->file.file);
+  return Status::Ok();
+}
+
+Status HostRegistry::Commit() {
+  std::unique_lock<std::shared_mutex> lock(tree_mutex_);
+  Status first;
+  for (const auto& mount : mounts_) {
+    Status status = SaveMount(mount.get());
+    if (!status.ok() && first.ok()) first = status;
+  }
+  return first;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Watching
+
+LSTATUS HostRegistry::Watch(HKEY handle, bool subtree, std::function<void()> on_change,
+                            WatchId* id) {
+  std::shared_ptr<OpenKeyState> state = Lookup(handle);
+  if (!state) return kErrorInvalidHandle;
+  if ((state->access & KEY_NOTIFY) == 0) return kErrorAccessDenied;
+  auto watcher = std::make_unique<Watcher>();
+  watcher->subtree = subtree;
+  watcher->on_change = std::move(on_change);
+  {
+    std::shared_lock<std::shared_mutex> lock(tree_mutex_);
+    Resolved resolved;
+    if (LSTATUS error = ResolveState(*state, &resolved)) return error;
+    for (const Location& location : {resolved.primary, resolved.secondary}) {
+      if (location.key == nullptr) continue;
+      if (location.mount == nullptr) {
+        // HKLM or HKU itself: every hive mounted below it.
+        const bool users = hive::NamesEqual(location.key->name(), kUsersNode);
+        for (const auto& mount : mounts_) {
+          if (mount->under_users == users) watcher->targets.emplace_back(mount.get(), u"");
+        }
+        continue;
+      }
+      watcher->targets.emplace_back(location.mount, hive::WinUpcase(location.key->path()));
+    }
+  }
+  std::lock_guard<std::mutex> lock(watch_mutex_);
+  watcher->id = next_watch_++;
+  *id = watcher->id;
+  watchers_.push_back(std::move(watcher));
+  return kErrorSuccess;
+}
+
+void HostRegistry::Unwatch(WatchId id) {
+  std::lock_guard<std::mutex> lock(watch_mutex_);
+  std::erase_if(watchers_, [id](const auto& watcher) { return watcher->id == id; });
+}
+
+// Adds the callbacks of the watchers of `changed` (a key whose values or subkey list changed).
+void HostRegistry::CollectWatchers(const Mount* mount, const Key& changed,
+                                   Callbacks* due) {
+  const std::u16string path = hive::WinUpcase(changed.path());
+  std::lock_guard<std::mutex> lock(watch_mutex_);
+  for (const auto& watcher : watchers_) {
+    for (const auto& [target_mount, target_path] : watcher->targets) {
+      if (target_mount != mount) continue;
+      const bool same = path == target_path;
+      const bool below = watcher->subtree &&
+                         (target_path.empty() ||
+                          (path.size() > target_path.size() && path.starts_with(target_path) &&
+                           path[target_path.size()] == u'\\'));
+      if (same || below) {
+        due->push_back(watcher->on_change);
+        break;
+      }
+    }
+  }
+}
+
+void HostRegistry::RunCallbacks(Callbacks callbacks) {
+  for (auto& callback : callbacks) callback();
+}
+
+void HostRegistry::CheckForExternalChanges() {
+  std::vector<std::function<void()>> due;
+  {
+    std::unique_lock<std::shared_mutex> lock(tree_mutex_);
+    for (const auto& mount : mounts_) {
+      if (!mount->attempted.load(std::memory_order_acquire) || !mount->hive) continue;
+      if (StampOf(mount->file.file) == mount->stamp) continue;
+      if (mount->dirty) {
+        mount->hive->set_read_only(
+            "its file was changed by another program while changes made here were not yet "
+            "written");
+        continue;
+      }
+      {
+        std::lock_guard<std::mutex> load_lock(mount->load_mutex);
+        mount->attempted.store(false, std::memory_order_release);
+      }
+      std::unique_ptr<hive::Hive> previous = std::move(mount->hive);
+      Status status = LoadMount(mount.get());
+      if (!status.ok()) {
+        // Keep reading what was there rather than losing the hive; it is stale, so refuse
+        // changes.
+        mount->hive = std::move(previous);
+        mount->hive->set_read_only("its file was replaced by another program with one that "
+                                   "cannot be read (" + status.ToString() + ")");
+        mount->load_status = Status::Ok();
+      }
+      generation_.fetch_add(1, std::memory_order_acq_rel);
+      CollectWatchers(mount.get(), mount->hive->root(), &due);
+      // Watchers of keys below the root hear of a reload too.
+      std::lock_guard<std::mutex> watch_lock(watch_mutex_);
+      for (const auto& watcher : watchers_) {
+        for (const auto& target : watcher->targets) {
+          if (target.first == mount.get() && !target.second.empty()) {
+            due.push_back(watcher->on_change);
+            break;
+          }
+        }
+      }
+    }
+  }
+  RunCallbacks(std::move(due));
+}
+
+}  // namespace hm::reg

@@ -1,0 +1,170 @@
+#include "registry/win_registry.h"
+
+#include <cstring>
+#include <memory>
+
+namespace hm::reg {
+namespace {
+
+HostRegistry* g_registry = nullptr;
+std::unique_ptr<CodePage> g_code_page;
+
+std::u16string Name(const char* text) { return text == nullptr ? u"" : AnsiToUtf16(text); }
+
+// Data as the "A" functions show it: text types in the code page, the rest as stored.
+std::string AnsiData(const hive::Value& value) {
+  std::string_view raw = value.data.view();
+  if (!IsTextType(value.type)) return std::string(raw);
+  std::u16string text(raw.size() / 2, u'\0');
+  std::memcpy(text.data(), raw.data(), text.size() * 2);
+  return Utf16ToAnsi(text);
+}
+
+// Copies `text` and its terminator into a caller's character buffer of *size characters.
+LSTATUS CopyName(const std::string& text, char* buffer, uint32_t* size) {
+  if (size == nullptr || buffer == nullptr) return kErrorInvalidParameter;
+  if (text.size() + 1 > *size) return kErrorMoreData;
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  *size = static_cast<uint32_t>(text.size());
+  return kErrorSuccess;
+}
+
+// Copies data into a caller's buffer, Windows' way: a null buffer asks for the size only.
+LSTATUS CopyData(const std::string& bytes, uint32_t* type, uint32_t stored_type, uint8_t* data,
+                 uint32_t* data_size) {
+  if (type != nullptr) *type = stored_type;
+  if (data_size == nullptr) return data == nullptr ? kErrorSuccess : kErrorInvalidParameter;
+  const uint32_t capacity = *data_size;
+  *data_size = static_cast<uint32_t>(bytes.size());
+  if (data == nullptr) return kErrorSuccess;
+  if (bytes.size() > capacity) return kErrorMoreData;
+  std::memcpy(data, bytes.data(), bytes.size());
+  return kErrorSuccess;
+}
+
+}  // namespace
+
+void SetProcessRegistry(HostRegistry* registry) {
+  g_registry = registry;
+  g_code_page.reset();
+  if (registry != nullptr) g_code_page = CodePage::ForNumber(registry->ansi_code_page());
+  if (g_code_page == nullptr) g_code_page = CodePage::ForNumber(CodePage::kDefault);
+}
+
+HostRegistry* ProcessRegistry() { return g_registry; }
+
+const CodePage& ProcessCodePage() {
+  if (g_code_page == nullptr) g_code_page = CodePage::ForNumber(CodePage::kDefault);
+  return *g_code_page;
+}
+
+std::u16string AnsiToUtf16(std::string_view text) { return ProcessCodePage().ToUtf16(text); }
+
+std::string Utf16ToAnsi(std::u16string_view text) {
+  std::string ansi;
+  ProcessCodePage().FromUtf16(text, &ansi);
+  return ansi;
+}
+
+LSTATUS RegOpenKeyExA(HKEY key, const char* subkey, uint32_t /*options*/, REGSAM access,
+                      HKEY* result) {
+  if (g_registry == nullptr) return kErrorInvalidHandle;
+  return g_registry->OpenKey(key, Name(subkey), access, result);
+}
+
+LSTATUS RegCreateKeyExA(HKEY key, const char* subkey, REGSAM access, HKEY* result,
+                        bool* created) {
+  if (g_registry == nullptr) return kErrorInvalidHandle;
+  return g_registry->CreateKey(key, Name(subkey), access, result, created);
+}
+
+LSTATUS RegCloseKey(HKEY key) {
+  if (g_registry == nullptr) return kErrorInvalidHandle;
+  return g_registry->CloseKey(key);
+}
+
+LSTATUS RegQueryInfoKeyA(HKEY key, KeyInfo* info) {
+  if (g_registry == nullptr) return kErrorInvalidHandle;
+  if (info == nullptr) return kErrorInvalidParameter;
+  return g_registry->QueryInfoKey(key, info);
+}
+
+LSTATUS RegEnumKeyExA(HKEY key, uint32_t index, char* name, uint32_t* name_size) {
+  if (g_registry == nullptr) return kErrorInvalidHandle;
+  std::u16string wide;
+  if (LSTATUS error = g_registry->EnumKey(key, index, &wide)) return error;
+  return CopyName(Utf16ToAnsi(wide), name, name_size);
+}
+
+LSTATUS RegEnumValueA(HKEY key, uint32_t index, char* name, uint32_t* name_size, uint32_t* type,
+                      uint8_t* data, uint32_t* data_size) {
+  if (g_registry == nullptr) return kErrorInvalidHandle;
+  LSTATUS result = kErrorSuccess;
+  LSTATUS error = g_registry->EnumValue(key, index, [&](const hive::Value& value) {
+    result = CopyName(Utf16ToAnsi(value.name), name, name_size);
+    LSTATUS data_result = CopyData(AnsiData(value), type, value.type, data, data_size);
+    if (result == kErrorSuccess) result = data_result;
+  });
+  return error != kErrorSuccess ? error : result;
+}
+
+LSTATUS RegQueryValueExA(HKEY key, const char* name, uint32_t* type, uint8_t* data,
+                         uint32_t* data_size) {
+  if (g_registry == nullptr) return kErrorInvalidHandle;
+  LSTATUS result = kErrorSuccess;
+  LSTATUS error = g_registry->QueryValue(key, Name(name), [&](const hive::Value& value) {
+    result = CopyData(AnsiData(value), type, value.type, data, data_size);
+  });
+  return error != kErrorSuccess ? error : result;
+}
+
+LSTATUS RegSetValueExA(HKEY key, const char* name, uint32_t type, const uint8_t* data,
+                       uint32_t data_size) {
+  if (g_registry == nullptr) return kErrorInvalidHandle;
+  if (data == nullptr && data_size != 0) return kErrorInvalidParameter;
+  std::string_view bytes(reinterpret_cast<const char*>(data), data == nullptr ? 0 : data_size);
+  if (!IsTextType(type)) return g_registry->SetValue(key, Name(name), type, bytes);
+  std::u16string text = AnsiToUtf16(bytes);
+  return g_registry->SetValue(
+      key, Name(name), type,
+      std::string_view(reinterpret_cast<const char*>(text.data()), text.size() * 2));
+}
+
+LSTATUS RegDeleteValueA(HKEY key, const char* name) {
+  if (g_registry == nullptr) return kErrorInvalidHandle;
+  return g_registry->DeleteValue(key, Name(name));
+}
+
+LSTATUS RegDeleteKeyA(HKEY key, const char* subkey) {
+  if (g_registry == nullptr) return kErrorInvalidHandle;
+  return g_registry->DeleteKey(key, Name(subkey), 0);
+}
+
+LSTATUS RegDeleteKeyExA(HKEY key, const char* subkey, REGSAM view, uint32_t /*reserved*/) {
+  if (g_registry == nullptr) return kErrorInvalidHandle;
+  return g_registry->DeleteKey(key, Name(subkey), view & KEY_WOW64_RES);
+}
+
+LSTATUS RegQueryReflectionKey(HKEY key, bool* disabled) {
+  if (g_registry == nullptr) return kErrorInvalidHandle;
+  if (disabled == nullptr) return kErrorInvalidParameter;
+  return g_registry->QueryReflectionKey(key, disabled);
+}
+
+LSTATUS RegFlushKey(HKEY key) {
+  if (g_registry == nullptr) return kErrorInvalidHandle;
+  return g_registry->FlushKey(key);
+}
+
+LSTATUS RegSaveKeyA(HKEY key, const std::filesystem::path& file) {
+  if (g_registry == nullptr) return kErrorInvalidHandle;
+  return g_registry->SaveKey(key, file);
+}
+
+LSTATUS RegReplaceKeyA(HKEY key, const char* subkey, const std::filesystem::path& new_file,
+                       const std::filesystem::path& old_file) {
+  if (g_registry == nullptr) return kErrorInvalidHandle;
+  return g_registry->ReplaceKey(key, Name(subkey), new_file, old_file);
+}
+
+}  // namespace hm::reg
