@@ -600,7 +600,9 @@ LSTATUS HostRegistry::CreatePath(OpenKeyState& state, Resolved* resolved, bool* 
   std::array<PhysicalPath, 2> candidates;
   size_t count = 0;
   if (LSTATUS error = MapToHives(state.root, components, state.view32, &candidates, &count)) {
-    return error;
+    // Below HKLM and HKU only hives can be loaded, never keys created.
+    const bool new_hive = state.root == HKEY_LOCAL_MACHINE || state.root == HKEY_USERS;
+    return error == kErrorFileNotFound && new_hive ? kErrorAccessDenied : error;
   }
   // Pick the candidate with the deepest existing ancestor; the first wins a tie.
   size_t best = count;
