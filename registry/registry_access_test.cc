@@ -59,6 +59,7 @@ class TestInstallation {
 
 // A 64-bit Windows 10 with a small tree below HKLM\SOFTWARE\Tree:
 //   A\A1\A11\A111, A\A2, B\B1, C
+// and the key SOFTWARE\Both in each view, holding Sub in the 64-bit and Sub32 in the 32-bit view.
 class RegistryAccessTest : public ::testing::Test {
  protected:
   static std::string Reg() {
@@ -68,7 +69,7 @@ class RegistryAccessTest : public ::testing::Test {
            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tree\\B\\B1]\n\n"
            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tree\\C]\n\n"
            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Both\\Sub]\n\n"
-           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Both\\Sub]\n\n";
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Both\\Sub32]\n\n";
   }
 
   // Opens HKLM\<path> in the 64-bit view.
@@ -241,7 +242,7 @@ TEST_F(RegistryAccessTest, KeyHelpersHonourTheView) {
   // SOFTWARE\Tree exists only in the 64-bit view; the 32-bit view of SOFTWARE is WOW6432Node.
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, true, "SOFTWARE\\Tree\\A"));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, false, "SOFTWARE\\Tree\\A"));
-  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, false, "SOFTWARE\\Both\\Sub"));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, false, "SOFTWARE\\Both\\Sub32"));
 
   HKEY handle = 0;
   EXPECT_EQ(KeyOpenWrite(&handle, HKEY_LOCAL_MACHINE, false, "SOFTWARE\\Tree"), kErrorFileNotFound);
@@ -501,6 +502,25 @@ TEST_F(RegistryAccessTest, EnumSubKeysDepthLimitsAndCallbackCodes) {
     EXPECT_EQ(WalkTree(c.recursive, c.max_depth, c.answer_on, c.answer), c.visited)
         << "recursive=" << c.recursive << " max_depth=" << c.max_depth << " answer "
         << int{c.answer} << " on " << c.answer_on;
+  }
+}
+
+TEST_F(RegistryAccessTest, EnumSubKeysWalksTheViewOfTheObject) {
+  for (bool view64 : {true, false}) {
+    TRegistryAccess access;
+    access.SetRootKey(HKEY_LOCAL_MACHINE);
+    access.SetView64(view64);
+    ASSERT_TRUE(access.OpenKeyReadOnly("SOFTWARE\\Both"));
+    std::vector<std::string> visited;
+    access.EnumSubKeys(
+        true, 0,
+        [&](void*, TRegistryAccess&, const std::string& path) -> uint8_t {
+          visited.push_back(path);
+          return 0;
+        },
+        nullptr);
+    EXPECT_EQ(visited,
+              std::vector<std::string>{view64 ? "SOFTWARE\\Both\\Sub" : "SOFTWARE\\Both\\Sub32"});
   }
 }
 
