@@ -94,9 +94,117 @@ TEST_F(CliTest, ListsKeysByTheirWindowsNames) {
   EXPECT_EQ(control.exit_code, 0) << control.err;
   EXPECT_NE(control.out.find("\"1252\""), std::string::npos) << control.out;
 
+  // The user's classes live in their own hive (UsrClass.dat) but list as HKCU\Software\Classes.
   CliRun recursive = Cli("list -r " + Demo() + " 'HKCU\\Software\\Classes'", scratch_);
   EXPECT_EQ(recursive.exit_code, 0) << recursive.err;
-  EXPECT_NE(recursive.out.find("_Classes\\"), std::string::npos) << recursive.out;
+  EXPECT_NE(
+      recursive.out.find("HKCU\\Software\\Classes\\ContosoNotes.Note\\shell\\open\\command\n"),
+      std::string::npos)
+      << recursive.out;
+}
+
+// Each case lists one key and names what must (and, where given, must not) appear: the 32-bit view
+// shows SOFTWARE\WOW6432Node and the 32-bit classes, the 64-bit view (the default) the real keys;
+// HKEY_CLASSES_ROOT merges the user's classes over the machine's.
+TEST_F(CliTest, ListsKeysInTheChosenView) {
+  const std::string uninstall = " 'HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall'";
+  const struct {
+    std::string args;
+    std::string shows;
+    std::string hides;
+  } kCases[] = {
+      {"--view 32" + uninstall, "    Notepad++\\\n", "7-Zip"},
+      {"--view 64" + uninstall, "    7-Zip\\\n", "Notepad++"},
+      {uninstall, "    7-Zip\\\n", "Notepad++"},
+      {"--view 32 'HKLM\\SOFTWARE\\Fabrikam\\Sync'", "\"3.4.0.112\"", ""},
+      {"--view 32 'HKCR\\CLSID'", "{B41DB5C3-7F2E-4A61-9C0D-58E3A7F21B64}", "{20D04FE0"},
+      {"'HKEY_CLASSES_ROOT\\CLSID'", "{20D04FE0-3AEA-1069-A2D8-08002B30309D}", "{B41DB5C3"},
+      {"HKCR", "    .cnote\\\n", ""},  // the user's classes
+      {"HKCR", "    .7z\\\n", ""},     // the machine's classes
+      {"'HKCR\\ContosoNotes.Note\\shell\\open\\command'", "ContosoNotes.exe\" \"%1\"", ""},
+      {"'HKCR\\txtfile\\shell\\open\\command'", "NOTEPAD.EXE %1", ""},
+  };
+  for (const auto& c : kCases) {
+    CliRun run = Cli("list " + Demo() + " " + c.args, scratch_);
+    EXPECT_EQ(run.exit_code, 0) << c.args << ": " << run.err;
+    EXPECT_NE(run.out.find(c.shows), std::string::npos) << c.args << ":\n" << run.out;
+    if (!c.hides.empty()) {
+      EXPECT_EQ(run.out.find(c.hides), std::string::npos) << c.args << ":\n" << run.out;
+    }
+  }
+}
+
+TEST_F(CliTest, SummaryNamesTheUserAndTheStateOfEveryHive) {
+  CliRun run = Cli("summary " + Demo(), scratch_);
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const std::string sid = "S-1-5-21-2946287371-1457302388-3817162951-1001";
+  for (const std::string& expected :
+       {std::string("Windows 10 Pro"), std::string("10.0, build 19045, 22H2"),
+        std::string("two registry views"), std::string("ANSI code page: 1252"),
+        std::string("CurrentControlSet is ControlSet001"), "current user:   demo  " + sid}) {
+    EXPECT_NE(run.out.find(expected), std::string::npos) << expected << " in\n" << run.out;
+  }
+  for (const std::string& mount : {std::string("HKLM\\SOFTWARE"), std::string("HKLM\\SYSTEM"),
+                                   "HKU\\" + sid, "HKU\\" + sid + "_Classes"}) {
+    const size_t line = run.out.find("\n  " + mount + " ");
+    ASSERT_NE(line, std::string::npos) << mount << " in\n" << run.out;
+    const std::string text = run.out.substr(line, run.out.find('\n', line + 1) - line);
+    EXPECT_NE(text.find(" writable "), std::string::npos) << text;
+  }
+  EXPECT_EQ(run.out.find("read-only"), std::string::npos) << run.out;
+}
+
+// A hive replacement scheduled by an earlier run waits while the installation is opened
+// read-only, and is carried out (and reported) when it is opened writable.
+TEST_F(CliTest, SummaryReportsScheduledHiveReplacements) {
+  const auto root = scratch_ / "c";
+  ASSERT_EQ(Cli("make-demo " + Quote(root.string()), scratch_).exit_code, 0);
+  const auto hive = root / "Windows/System32/config/DEFAULT";
+  const auto replacement = scratch_ / "DEFAULT.new";
+  const auto kept = scratch_ / "DEFAULT.old";
+  const std::string original = hm::testing::ReadFileBytes(hive);
+  hm::testing::WriteFileBytes(replacement, original + std::string(4096, '\0'));
+  std::filesystem::create_directories(root / "ProgramData/Corvexa");
+  hm::testing::WriteFileBytes(
+      root / "ProgramData/Corvexa/pending-hive-replacements.txt",
+      "HKU\\.DEFAULT\t" + replacement.string() + "\t" + kept.string() + "\r\n");
+
+  CliRun waiting = Cli("summary --read-only " + Quote(root.string()), scratch_);
+  EXPECT_EQ(waiting.exit_code, 0) << waiting.err;
+  EXPECT_NE(waiting.out.find("notes:\n  Hive replacements are waiting"), std::string::npos)
+      << waiting.out;
+  EXPECT_NE(waiting.out.find("read-only   Windows\\System32\\config\\DEFAULT\n"), std::string::npos)
+      << waiting.out;
+  EXPECT_EQ(hm::testing::ReadFileBytes(hive), original);
+
+  CliRun done = Cli("summary " + Quote(root.string()), scratch_);
+  EXPECT_EQ(done.exit_code, 0) << done.err;
+  EXPECT_NE(done.out.find("HKU\\.DEFAULT was replaced by"), std::string::npos) << done.out;
+  EXPECT_EQ(hm::testing::ReadFileBytes(kept), original);
+  EXPECT_EQ(hm::testing::ReadFileBytes(hive).size(), original.size() + 4096);
+}
+
+// A hive that cannot be read is reported where it belongs, and the exit code says the answer is
+// incomplete; the rest is still shown.
+TEST_F(CliTest, UnreadableHiveIsReportedNotSkipped) {
+  const auto root = scratch_ / "c";
+  ASSERT_EQ(Cli("make-demo " + Quote(root.string()), scratch_).exit_code, 0);
+  hm::testing::WriteFileBytes(root / "Windows/System32/config/SAM", std::string(8192, '\0'));
+
+  CliRun summary = Cli("summary " + Quote(root.string()), scratch_);
+  EXPECT_EQ(summary.exit_code, 1) << summary.err;
+  EXPECT_NE(summary.out.find("unreadable  Windows\\System32\\config\\SAM\n"), std::string::npos)
+      << summary.out;
+  EXPECT_NE(summary.out.find("not in a registry file format"), std::string::npos) << summary.out;
+
+  CliRun listed = Cli("list -r " + Quote(root.string()) + " HKLM", scratch_);
+  EXPECT_EQ(listed.exit_code, 1) << listed.err;
+  EXPECT_NE(listed.out.find("HKLM\\SAM\n    (key unreadable: The configuration registry database "
+                            "is corrupt.)"),
+            std::string::npos)
+      << listed.out;
+  EXPECT_NE(listed.out.find("HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\n"),
+            std::string::npos);
 }
 
 TEST_F(CliTest, DamagedHiveFailsTheCheck) {
@@ -122,8 +230,20 @@ TEST_F(CliTest, BadInputGetsOneLineAndExitCodeTwo) {
       {"list " + garbage, "signature"},
       {"describe /no/such/place", "does not exist"},
       {"check " + empty_folder, "is not a Windows installation"},
-      {"list " + Demo() + " 'HKLM\\SOFTWARE\\No Such Key'", "no key HKLM\\SOFTWARE\\No Such Key"},
-      {"list " + Demo() + " 'HKLM\\HARDWARE'", "no hive is mounted at HKLM\\HARDWARE"},
+      {"list " + Demo() + " 'HKLM\\SOFTWARE\\Nope'",
+       "hivemend-cli: HKLM\\SOFTWARE\\Nope: The system cannot find the file specified.\n"},
+      {"list --view 32 " + Demo() + " 'HKCU\\Software\\Nope'",
+       "HKCU\\Software\\Nope: The system cannot find the file specified."},
+      {"list " + Demo() + " 'HKLM\\SOFTWARE\\Fabrikam\\Sync'",  // only in the 32-bit view
+       "HKLM\\SOFTWARE\\Fabrikam\\Sync: The system cannot find the file specified."},
+      {"list " + Demo() + " 'HKLM\\HARDWARE'", "HKLM\\HARDWARE: The system cannot find the file"},
+      {"list " + Demo() + " 'HKLM\\\\SOFTWARE'", "The specified path is invalid."},
+      {"list " + Demo() + " 'HKXX\\Software'", "unknown root key in HKXX\\Software"},
+      {"list --view 48 " + Demo() + " HKLM", "--view needs 32 or 64"},
+      {"list --user nobody " + Demo() + " HKCU", "user 'nobody' has no profile"},
+      {"summary --user nobody " + Demo(), "user 'nobody' has no profile"},
+      {"summary " + garbage, "summary needs an installation folder"},
+      {"list --view 32 " + garbage, "apply to an installation folder"},
       {"make-demo " + Demo(), "not an empty folder"},
       {"make-install " + Quote((scratch_ / "big").string()), "needs --keys"},
       {"frobnicate", "unknown command"},

@@ -1,6 +1,7 @@
 // The subcommands of hivemend-cli. Each prints its report on stdout and returns the process exit
-// code: 0 for success, 1 when `check` found damage, 2 for bad input (with one line
-// "hivemend-cli: <what is wrong>" on stderr). Not thread-safe (they write to stdout).
+// code: 0 for success, 1 when `check` found damage or part of what was asked could not be read,
+// 2 for bad input (with one line "hivemend-cli: <what is wrong>" on stderr). Not thread-safe (they
+// write to stdout).
 #pragma once
 
 #include <cstdint>
@@ -20,10 +21,28 @@ int Fail(const std::string& message);
 enum class PathKind { kMissing, kFolder, kFile };
 PathKind KindOf(const std::filesystem::path& path);
 
+// How an installation's registry is opened: the user of HKEY_CURRENT_USER (a profile name or a
+// SID; empty for the first profile with a hive) and whether every change is refused.
+struct RegistryChoice {
+  std::string user;
+  bool read_only = false;
+};
+
+struct ListOptions {
+  bool recursive = false;
+  // The registry view of an installation: 64 or 32 (the WOW64 view of a 32-bit program).
+  int view = 64;
+  // Only for installations; listing never changes anything, whatever read_only says.
+  RegistryChoice registry;
+};
+
 int Describe(const std::filesystem::path& path);
+// The registry of an installation as the program sees it: Windows version, views, code page,
+// control set, the current user and every mounted hive with its state.
+int Summary(const std::filesystem::path& path, const RegistryChoice& choice);
 // `key` is a path below the hive root for a hive file, a key text ("HKLM\SOFTWARE\Microsoft")
 // for an installation; empty lists the root (or the mount points of an installation).
-int List(const std::filesystem::path& path, const std::string& key, bool recursive);
+int List(const std::filesystem::path& path, const std::string& key, const ListOptions& options);
 int Check(const std::filesystem::path& path);
 int MakeDemo(const std::filesystem::path& dir, const std::filesystem::path& sources);
 int MakeInstall(const std::filesystem::path& dir, const std::filesystem::path& sources,

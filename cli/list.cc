@@ -1,24 +1,22 @@
-// list: a key with its values, and its subkeys (recursively on request).
+// list: a key with its values, and its subkeys (recursively on request). In a hive file keys are
+// found directly; in an installation through its registry, as a running Windows presents it.
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/installation_registry.h"
 #include "cli/render.h"
 #include "platform/hive/hive.h"
-#include "platform/hive/upcase.h"
 #include "platform/install/installation.h"
-#include "platform/install/reg_data.h"
+#include "platform/utf.h"
+#include "registry/host_registry.h"
 
 namespace hm::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool Same(std::string_view a, std::string_view b) {
-  return hive::NamesEqual(hive::FromUtf8(a), hive::FromUtf8(b));
-}
 
 std::vector<std::string> SplitKeyText(std::string_view text) {
   std::vector<std::string> parts;
@@ -59,117 +57,146 @@ Result<std::unique_ptr<hive::Hive>> OpenForReading(const fs::path& file) {
   return hive::Hive::Open(file, hive::OpenOptions{.read_only = true, .salvage = true});
 }
 
-int ListInHive(const hive::Hive& hive, const std::string& below, const std::string& shown_prefix,
-               bool recursive) {
+int ListInHive(const hive::Hive& hive, const std::string& below, bool recursive) {
   const hive::Key* key = below.empty() ? &hive.root() : hive.Find(hive::FromUtf8(below));
-  if (key == nullptr)
-    return Fail("no key " + shown_prefix + (shown_prefix.empty() ? "" : "\\") + below);
+  if (key == nullptr) return Fail("no key \\" + below);
   // Keys of a hive file show as paths from its root ("\\Microsoft\\Windows").
-  std::string path = hive::ToUtf8(key->path());
-  std::string shown = shown_prefix.empty() ? "\\" + path
-                      : path.empty()       ? shown_prefix
-                                           : shown_prefix + "\\" + path;
-  PrintKey(*key, shown, recursive);
+  PrintKey(*key, "\\" + hive::ToUtf8(key->path()), recursive);
   return kExitOk;
 }
 
-// Short root names for the long ones Windows also accepts.
-std::string ShortRoot(const std::string& root) {
-  static const std::pair<const char*, const char*> kRoots[] = {
-      {"HKEY_LOCAL_MACHINE", "HKLM"},  {"HKEY_USERS", "HKU"},
-      {"HKEY_CURRENT_USER", "HKCU"},   {"HKEY_CLASSES_ROOT", "HKCR"},
-      {"HKEY_CURRENT_CONFIG", "HKCC"},
-  };
-  for (const auto& [long_name, short_name] : kRoots) {
-    if (Same(root, long_name) || Same(root, short_name)) return short_name;
-  }
-  return root;
-}
-
-// Rewrites a key text to the form the mount points use: HKCU becomes HKU\<SID>, a user's
-// Software\Classes becomes HKU\<SID>_Classes, HKCC its key in SYSTEM.
-Result<std::vector<std::string>> Canonical(const install::Installation& installation,
-                                           std::vector<std::string> parts) {
-  parts[0] = ShortRoot(parts[0]);
-  if (parts[0] == "HKCR") {
-    return Status::Error(kErrorInvalidParameter,
-                         "HKCR is a merged view; list HKLM\\SOFTWARE\\Classes or "
-                         "HKCU\\Software\\Classes instead");
-  }
-  if (parts[0] == "HKCC") {
-    parts.erase(parts.begin());
-    parts.insert(parts.begin(),
-                 {"HKLM", "SYSTEM", "CurrentControlSet", "Hardware Profiles", "Current"});
-  }
-  if (parts[0] == "HKCU") {
-    const install::UserProfile* user = installation.DefaultUser();
-    if (user == nullptr) {
-      return Status::Error(kErrorFileNotFound, "HKCU: the installation has no user with a hive");
-    }
-    parts[0] = user->sid;
-    parts.insert(parts.begin(), "HKU");
-  }
-  if (parts[0] == "HKU" && parts.size() >= 4 && Same(parts[2], "Software") &&
-      Same(parts[3], "Classes")) {
-    parts[1] += "_Classes";
-    parts.erase(parts.begin() + 2, parts.begin() + 4);
-  }
-  return parts;
-}
-
-// CurrentControlSet exists only in a running Windows: it is the set Select\Current names.
-void MapCurrentControlSet(const hive::Hive& system, std::vector<std::string>* parts) {
-  if (parts->size() < 3 || !Same((*parts)[2], "CurrentControlSet")) return;
-  const hive::Key* select = system.Find(u"Select");
-  const hive::Value* current = select ? select->FindValue(u"Current") : nullptr;
-  uint32_t number = current ? install::RegDword(current->data).value_or(1) : 1;
-  char name[32];
-  std::snprintf(name, sizeof name, "ControlSet%03u", number);
-  (*parts)[2] = name;
-}
-
-int ListMountPoints(const install::Installation& installation, const std::string& below) {
-  bool any = false;
+int ListMountPoints(const install::Installation& installation) {
   for (const install::HiveFile& file : installation.hives()) {
-    if (!below.empty() && !Same(file.mount.substr(0, below.size() + 1), below + "\\")) continue;
     std::printf("%-56s %s\n", file.mount.c_str(), file.windows_path.c_str());
-    any = true;
   }
-  return any ? kExitOk : Fail("no hive is mounted at " + below);
+  return kExitOk;
 }
 
-int ListInInstallation(const fs::path& path, const std::string& key, bool recursive) {
-  Result<std::unique_ptr<install::Installation>> opened = install::Installation::Open(path);
+// Closes a key handle of the registry when it goes out of scope.
+class OpenedKey {
+ public:
+  OpenedKey(reg::HostRegistry& registry, reg::HKEY key) : registry_(registry), key_(key) {}
+  ~OpenedKey() { (void)registry_.CloseKey(key_); }
+  OpenedKey(const OpenedKey&) = delete;
+  OpenedKey& operator=(const OpenedKey&) = delete;
+
+ private:
+  reg::HostRegistry& registry_;
+  reg::HKEY key_;
+};
+
+// Lists keys of an installation's registry in one view. A part that cannot be read is noted in
+// place and makes the listing incomplete; the rest is still listed.
+class RegistryLister {
+ public:
+  RegistryLister(reg::HostRegistry& registry, reg::REGSAM view, bool recursive)
+      : registry_(registry), access_(reg::KEY_READ | view), recursive_(recursive) {}
+
+  bool complete() const { return complete_; }
+
+  reg::LSTATUS Open(reg::HKEY parent, std::u16string_view subkey, reg::HKEY* key) {
+    return registry_.OpenKey(parent, subkey, access_, key);
+  }
+
+  void PrintKey(reg::HKEY key, const std::string& shown) {
+    std::printf("%s\n", shown.c_str());
+    if (reg::LSTATUS error = PrintValues(key)) NoteUnreadable("values", error);
+    std::vector<std::u16string> names;
+    if (reg::LSTATUS error = SubkeyNames(key, &names)) NoteUnreadable("subkeys", error);
+    for (const std::u16string& name : names) {
+      if (recursive_) {
+        std::printf("\n");
+        PrintSubkey(key, name, shown + "\\" + ToUtf8(name));
+      } else {
+        std::printf("    %s\\\n", ToUtf8(name).c_str());
+      }
+    }
+  }
+
+ private:
+  void PrintSubkey(reg::HKEY parent, const std::u16string& name, const std::string& shown) {
+    reg::HKEY key = 0;
+    if (reg::LSTATUS error = Open(parent, name, &key)) {
+      std::printf("%s\n", shown.c_str());
+      NoteUnreadable("key", error);
+      return;
+    }
+    OpenedKey opened(registry_, key);
+    PrintKey(key, shown);
+  }
+
+  reg::LSTATUS PrintValues(reg::HKEY key) {
+    for (uint32_t index = 0;; ++index) {
+      reg::LSTATUS error = registry_.EnumValue(key, index, [](const hive::Value& value) {
+        std::printf("    %-28s %-14s %s\n", ValueLabel(value).c_str(), TypeName(value.type).c_str(),
+                    RenderData(value.type, value.data).c_str());
+      });
+      if (error == kErrorNoMoreItems) return kErrorSuccess;
+      if (error != kErrorSuccess) return error;
+    }
+  }
+
+  reg::LSTATUS SubkeyNames(reg::HKEY key, std::vector<std::u16string>* names) {
+    for (uint32_t index = 0;; ++index) {
+      std::u16string name;
+      reg::LSTATUS error = registry_.EnumKey(key, index, &name);
+      if (error == kErrorNoMoreItems) return kErrorSuccess;
+      if (error != kErrorSuccess) return error;
+      names->push_back(std::move(name));
+    }
+  }
+
+  void NoteUnreadable(const char* what, reg::LSTATUS error) {
+    std::printf("    (%s unreadable: %s)\n", what, WinErrorMessage(error).c_str());
+    complete_ = false;
+  }
+
+  reg::HostRegistry& registry_;
+  const reg::REGSAM access_;
+  const bool recursive_;
+  bool complete_ = true;
+};
+
+int ListInInstallation(const fs::path& path, const std::string& key_text,
+                       const ListOptions& options) {
+  // Listing never writes, so the registry is opened read-only whatever was asked.
+  RegistryChoice choice = options.registry;
+  choice.read_only = true;
+  Result<std::unique_ptr<reg::HostRegistry>> opened = OpenInstallationRegistry(path, choice);
   if (!opened.ok()) return Fail(opened.status().ToString());
-  const install::Installation& installation = *opened.value();
-  std::vector<std::string> parts = SplitKeyText(key);
-  if (parts.empty()) return ListMountPoints(installation, "");
-  Result<std::vector<std::string>> canonical = Canonical(installation, parts);
-  if (!canonical.ok()) return Fail(canonical.status().context());
-  parts = std::move(canonical).value();
-  if (parts.size() == 1) return ListMountPoints(installation, parts[0]);
-  const install::HiveFile* file = installation.FindHive(parts[0] + "\\" + parts[1]);
-  if (file == nullptr) return Fail("no hive is mounted at " + parts[0] + "\\" + parts[1]);
-  Result<std::unique_ptr<hive::Hive>> hive = OpenForReading(file->file);
-  if (!hive.ok()) return Fail(hive.status().ToString());
-  if (file->mount == install::Installation::kSystem) MapCurrentControlSet(*hive.value(), &parts);
-  return ListInHive(*hive.value(), Join(parts, 2), file->mount, recursive);
+  reg::HostRegistry& registry = *opened.value();
+  if (key_text.empty()) return ListMountPoints(registry.installation());
+
+  std::optional<KeyText> key = ParseKeyText(key_text);
+  if (!key) {
+    return Fail("unknown root key in " + key_text +
+                " (use HKLM, HKCU, HKCR, HKU, HKCC or their full names)");
+  }
+  RegistryLister lister(registry, options.view == 32 ? reg::KEY_WOW64_32KEY : reg::KEY_WOW64_64KEY,
+                        options.recursive);
+  reg::HKEY handle = 0;
+  if (reg::LSTATUS error = lister.Open(key->root, key->path, &handle)) {
+    return Fail(key_text + ": " + WinErrorMessage(error));
+  }
+  OpenedKey opened_key(registry, handle);
+  lister.PrintKey(handle, ShowKey(*key));
+  return lister.complete() ? kExitOk : kExitDamaged;
 }
 
 }  // namespace
 
-int List(const fs::path& path, const std::string& key, bool recursive) {
+int List(const fs::path& path, const std::string& key, const ListOptions& options) {
   switch (KindOf(path)) {
     case PathKind::kMissing:
       return Fail(path.string() + " does not exist");
     case PathKind::kFolder:
-      return ListInInstallation(path, key, recursive);
+      return ListInInstallation(path, key, options);
     case PathKind::kFile:
       break;
   }
   Result<std::unique_ptr<hive::Hive>> hive = OpenForReading(path);
   if (!hive.ok()) return Fail(hive.status().ToString());
-  return ListInHive(*hive.value(), Join(SplitKeyText(key), 0), "", recursive);
+  return ListInHive(*hive.value(), Join(SplitKeyText(key), 0), options.recursive);
 }
 
 }  // namespace hm::cli

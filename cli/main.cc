@@ -22,26 +22,45 @@ PATH is a hive file or the root folder of a Windows installation (laid out like 
 Commands:
   describe PATH                 format, state, root, size and counts of a hive, or of each hive
                                 of an installation
+  summary DIR                   the installation's registry as the program sees it: Windows
+                                product and version, 64-bit or not (two registry views), ANSI
+                                code page, current control set, the user of HKEY_CURRENT_USER,
+                                each hive with its file and whether it can be written, and notes
+                                on hive replacements carried out at opening
   list PATH [KEY] [-r]          a key with its values and subkeys; KEY is a path below the root
                                 of a hive file, or a key text such as HKLM\SOFTWARE\Microsoft
-                                for an installation. -r, --recursive: the whole subtree
+                                for an installation (roots HKLM, HKCU, HKCR, HKU, HKCC or their
+                                full names; no KEY lists where each hive is mounted).
+                                -r, --recursive: the whole subtree
   check PATH                    structure check; exit code 0 when intact, 1 when damaged
   make-demo DIR                 build the demo Windows installation into DIR
   make-install --keys N DIR     build the demo installation with N generated keys added
                                 (benchmark size); --seed S chooses the keys
 
 Options:
+  --user NAME|SID               summary, list: the user whose hives are HKEY_CURRENT_USER
+                                (default: the first profile that has its hives)
+  --view 64|32                  list: the registry view of a 64-bit installation (default 64;
+                                32 is what a 32-bit program sees, e.g. SOFTWARE\WOW6432Node)
+  --read-only                   summary: refuse every change; hive replacements scheduled by an
+                                earlier run are then left waiting (list never writes anything)
   --sources DIR                 installation sources for make-demo and make-install
                                 (default: the project's demo/win10)
   -h, --help                    show this help
 
-Exit codes: 0 success, 1 damage found (check) or a hive unreadable (describe), 2 bad input.
+Exit codes: 0 success; 1 damage found (check), a hive unreadable (describe, summary) or part
+of a listing unreadable (list); 2 bad input.
 )";
 
 struct Arguments {
   std::string command;
   std::vector<std::string> positional;
   bool recursive = false;
+  int view = 64;
+  bool view_given = false;
+  std::string user;
+  bool user_given = false;
+  bool read_only = false;
   std::string sources = HM_DEMO_SOURCES;
   uint64_t keys = 0;
   bool keys_given = false;
@@ -65,6 +84,15 @@ std::string Parse(const std::vector<std::string>& args, Arguments* out) {
     std::string value;
     if (arg == "-r" || arg == "--recursive") {
       out->recursive = true;
+    } else if (arg == "--view") {
+      if (!next(&value) || (value != "32" && value != "64")) return "--view needs 32 or 64";
+      out->view = value == "32" ? 32 : 64;
+      out->view_given = true;
+    } else if (arg == "--user") {
+      if (!next(&out->user) || out->user.empty()) return "--user needs a user name or SID";
+      out->user_given = true;
+    } else if (arg == "--read-only") {
+      out->read_only = true;
     } else if (arg == "--sources") {
       if (!next(&out->sources)) return "--sources needs a folder";
     } else if (arg == "--keys") {
@@ -88,18 +116,33 @@ bool Count(const Arguments& args, size_t low, size_t high) {
   return args.positional.size() >= low && args.positional.size() <= high;
 }
 
+int RunList(const Arguments& args) {
+  const auto& p = args.positional;
+  if ((args.view_given || args.user_given) && KindOf(p[0]) == PathKind::kFile) {
+    return Fail("--view and --user apply to an installation folder, not to a hive file");
+  }
+  ListOptions options{.recursive = args.recursive,
+                      .view = args.view,
+                      .registry = RegistryChoice{.user = args.user}};
+  return List(p[0], p.size() > 1 ? p[1] : "", options);
+}
+
 int Run(const Arguments& args) {
   const std::string& c = args.command;
   const auto& p = args.positional;
   if (c == "describe" && Count(args, 1, 1)) return Describe(p[0]);
-  if (c == "list" && Count(args, 1, 2)) return List(p[0], p.size() > 1 ? p[1] : "", args.recursive);
+  if (c == "summary" && Count(args, 1, 1)) {
+    return Summary(p[0], RegistryChoice{.user = args.user, .read_only = args.read_only});
+  }
+  if (c == "list" && Count(args, 1, 2)) return RunList(args);
   if (c == "check" && Count(args, 1, 1)) return Check(p[0]);
   if (c == "make-demo" && Count(args, 1, 1)) return MakeDemo(p[0], args.sources);
   if (c == "make-install" && Count(args, 1, 1)) {
     if (!args.keys_given) return Fail("make-install needs --keys N");
     return MakeInstall(p[0], args.sources, args.keys, args.seed);
   }
-  if (c == "describe" || c == "list" || c == "check" || c == "make-demo" || c == "make-install") {
+  if (c == "describe" || c == "summary" || c == "list" || c == "check" || c == "make-demo" ||
+      c == "make-install") {
     return Fail("wrong number of arguments for " + c + " (see --help)");
   }
   if (c.empty()) return Fail("no command given (see --help)");
