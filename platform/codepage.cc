@@ -100,19 +100,27 @@ CodePage::CodePage(uint32_t number, const char16_t* high) : number_(number), hig
 
 std::u16string CodePage::ToUtf16(std::string_view ansi) const {
   std::u16string out;
-  out.reserve(ansi.size());
-  for (char ch : ansi) {
-    const auto b = static_cast<uint8_t>(ch);
-    out.push_back(b < 0x80 ? static_cast<char16_t>(b) : high_[b - 0x80]);
-  }
+  ToUtf16(ansi, &out);
   return out;
 }
 
+void CodePage::ToUtf16(std::string_view ansi, std::u16string* out) const {
+  out->resize(ansi.size());
+  char16_t* units = out->data();
+  for (size_t i = 0; i < ansi.size(); ++i) {
+    const auto b = static_cast<uint8_t>(ansi[i]);
+    units[i] = b < 0x80 ? static_cast<char16_t>(b) : high_[b - 0x80];
+  }
+}
+
 bool CodePage::FromUtf16(std::u16string_view text, std::string* ansi) const {
-  ansi->clear();
-  ansi->reserve(text.size());
+  // Plain ASCII, by far the most common text, is copied without the table.
+  size_t ascii = 0;
+  while (ascii < text.size() && text[ascii] < 0x80) ++ascii;
+  ansi->resize(ascii);
+  for (size_t i = 0; i < ascii; ++i) (*ansi)[i] = static_cast<char>(text[i]);
   bool exact = true;
-  for (size_t i = 0; i < text.size(); ++i) {
+  for (size_t i = ascii; i < text.size(); ++i) {
     const char16_t c = text[i];
     if (c < 0x80) {
       ansi->push_back(static_cast<char>(c));

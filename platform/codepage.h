@@ -28,6 +28,8 @@ class CodePage {
 
   // Every byte becomes exactly one UTF-16 code unit (NUL bytes included).
   std::u16string ToUtf16(std::string_view ansi) const;
+  // The same into *out, reusing its storage.
+  void ToUtf16(std::string_view ansi, std::u16string* out) const;
 
   // Converts `text` into *ansi. A character the code page cannot represent becomes '?' (one per
   // code point, so a surrogate pair gives one '?'), as WideCharToMultiByte does without best-fit

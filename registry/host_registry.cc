@@ -126,8 +126,11 @@ struct HostRegistry::OpenKeyState {
   bool view32 = true;
   REGSAM access = 0;
 
-  std::mutex mutex;  // guards the caches below
-  uint64_t generation = 0;
+  // `resolved` is valid while `generation` equals the registry's. It is written (under `mutex`)
+  // before `generation` is published, so a reader that sees the current generation reads a
+  // complete answer without the mutex.
+  std::mutex mutex;
+  std::atomic<uint64_t> generation{0};
   Resolved resolved;
   uint64_t merged_generation = 0;
   std::vector<const std::u16string*> merged_names;  // HKEY_CLASSES_ROOT subkeys, in order
@@ -170,6 +173,13 @@ Status HostRegistry::Init(std::shared_ptr<const install::Installation> installat
     user_ = installation_->DefaultUser();
   }
 
+  for (HKEY root = HKEY_CLASSES_ROOT; root <= HKEY_DYN_DATA; ++root) {
+    auto state = std::make_shared<OpenKeyState>();
+    state->root = root;
+    state->view32 = true;  // a 32-bit program
+    state->access = KEY_ALL_ACCESS | KEY_NOTIFY;
+    roots_[root - HKEY_CLASSES_ROOT] = std::move(state);
+  }
   CarryOutPendingReplacements();
 
   volatile_ = hive::Hive::CreateEmpty(5, u"REGISTRY");
@@ -324,9 +334,10 @@ std::vector<HostRegistry::HiveState> HostRegistry::Hives() {
 
 LSTATUS HostRegistry::ResolveLogical(HKEY root, std::u16string_view path, bool view32,
                                      Resolved* resolved) {
-  Components components;
+  // Per-thread buffers: resolving is the most frequent operation of a walk and must not allocate.
+  thread_local Components components;
+  thread_local std::array<PhysicalPath, 2> candidates;
   if (LSTATUS error = SplitPath(path, &components)) return error;
-  std::array<PhysicalPath, 2> candidates;
   size_t count = 0;
   if (LSTATUS error = MapToHives(root, components, view32, &candidates, &count)) return error;
 
@@ -352,26 +363,29 @@ LSTATUS HostRegistry::MapToHives(HKEY root, const Components& components, bool v
                                  std::array<PhysicalPath, 2>* out, size_t* count) {
   const bool redirect = view32 && installation_->is_64bit();
   *count = 0;
-  auto emit = [&](Mount* mount, Components path) {
+  // Emits a candidate: `prefix`, then the components from `from` on. The candidates keep their
+  // vectors' capacity between calls (the resolver reuses them).
+  auto emit = [&](Mount* mount, std::initializer_list<std::u16string_view> prefix,
+                  size_t from = 0) {
     PhysicalPath& physical = (*out)[(*count)++];
     physical.mount = mount;
-    physical.components = std::move(path);
+    physical.components.assign(prefix);
+    physical.components.insert(physical.components.end(),
+                               components.begin() + std::min(from, components.size()),
+                               components.end());
     ApplyHiveRules(&physical, redirect);
-  };
-  auto tail = [&](size_t from) {
-    return Components(components.begin() + std::min(from, components.size()), components.end());
   };
   switch (root) {
     case HKEY_LOCAL_MACHINE:
     case HKEY_USERS: {
       const bool users = root == HKEY_USERS;
       if (components.empty()) {
-        emit(nullptr, {users ? kUsersNode : kMachineNode});
+        emit(nullptr, {users ? kUsersNode : kMachineNode}, 0);
         return kErrorSuccess;
       }
       for (const auto& mount : mounts_) {
         if (mount->under_users == users && NamesEqual(mount->name, components[0])) {
-          emit(mount.get(), tail(1));
+          emit(mount.get(), {}, 1);
           return kErrorSuccess;
         }
       }
@@ -379,22 +393,16 @@ LSTATUS HostRegistry::MapToHives(HKEY root, const Components& components, bool v
     }
     case HKEY_CURRENT_USER:
       if (user_hive_ == nullptr) return kErrorFileNotFound;
-      emit(user_hive_, components);
+      emit(user_hive_, {});
       return kErrorSuccess;
     case HKEY_CLASSES_ROOT: {
-      if (user_classes_ != nullptr) emit(user_classes_, components);
-      if (software_ != nullptr) {
-        Components machine{kClassesKey};
-        machine.insert(machine.end(), components.begin(), components.end());
-        emit(software_, std::move(machine));
-      }
+      if (user_classes_ != nullptr) emit(user_classes_, {});
+      if (software_ != nullptr) emit(software_, {kClassesKey});
       return *count > 0 ? kErrorSuccess : kErrorFileNotFound;
     }
     case HKEY_CURRENT_CONFIG: {
       if (system_ == nullptr) return kErrorFileNotFound;
-      Components config{control_set_, u"Hardware Profiles", hardware_profile_};
-      config.insert(config.end(), components.begin(), components.end());
-      emit(system_, std::move(config));
+      emit(system_, {control_set_, u"Hardware Profiles", hardware_profile_});
       return kErrorSuccess;
     }
     default:
@@ -445,6 +453,30 @@ HostRegistry::Mount* HostRegistry::ClassesMountOf(const Mount* user_mount) const
   return nullptr;
 }
 
+uint64_t HostRegistry::NextSerial() {
+  static std::atomic<uint64_t> next{1};
+  return next.fetch_add(1);
+}
+
+namespace {
+
+// The last path each thread walked, with the key of every component: a walk over a tree opens
+// each key right after its parent, so most walks only look up their last component.
+struct WalkCache {
+  uint64_t registry = 0;
+  uint64_t generation = 0;
+  const void* mount = nullptr;
+  size_t depth = 0;  // entries of names and keys in use; the rest keep their capacity
+  std::vector<std::u16string> names;
+  std::vector<Key*> keys;
+};
+thread_local WalkCache t_walk_cache;
+
+bool SameName(std::u16string_view a, std::u16string_view b) { return a == b || NamesEqual(a, b); }
+
+}  // namespace
+
+// REQUIRES: tree_mutex_ held (either way).
 LSTATUS HostRegistry::Walk(const PhysicalPath& physical, Location* location) {
   Key* key = nullptr;
   if (physical.mount == nullptr) {
@@ -454,9 +486,31 @@ LSTATUS HostRegistry::Walk(const PhysicalPath& physical, Location* location) {
     if (!status.ok()) return status.code() == kErrorFileNotFound ? kErrorFileNotFound : kErrorBadDb;
     key = &physical.mount->hive->root();
   }
-  for (std::u16string_view name : physical.components) {
-    key = key->FindSubkey(name);
+  const Components& names = physical.components;
+  WalkCache& cache = t_walk_cache;
+  const uint64_t generation = generation_.load(std::memory_order_acquire);
+  size_t known = 0;
+  if (cache.registry == serial_ && cache.generation == generation &&
+      cache.mount == physical.mount) {
+    const size_t limit = std::min(cache.depth, names.size());
+    while (known < limit && SameName(cache.names[known], names[known])) ++known;
+    if (known > 0) key = cache.keys[known - 1];
+  } else {
+    cache.registry = serial_;
+    cache.generation = generation;
+    cache.mount = physical.mount;
+  }
+  cache.depth = known;
+  for (size_t i = known; i < names.size(); ++i) {
+    key = key->FindSubkey(names[i]);
     if (key == nullptr) return kErrorFileNotFound;
+    if (cache.names.size() == i) {
+      cache.names.emplace_back();
+      cache.keys.push_back(nullptr);
+    }
+    cache.names[i].assign(names[i]);
+    cache.keys[i] = key;
+    cache.depth = i + 1;
   }
   location->mount = physical.mount;
   location->key = key;
@@ -467,13 +521,15 @@ LSTATUS HostRegistry::Walk(const PhysicalPath& physical, Location* location) {
 // the last answer. REQUIRES: tree_mutex_ held (either way).
 LSTATUS HostRegistry::ResolveState(OpenKeyState& state, Resolved* resolved) {
   const uint64_t generation = generation_.load(std::memory_order_acquire);
-  std::lock_guard<std::mutex> lock(state.mutex);
-  if (state.generation != generation) {
-    Resolved fresh;
-    LSTATUS error = ResolveLogical(state.root, state.path, state.view32, &fresh);
-    if (error != kErrorSuccess) return error == kErrorFileNotFound ? kErrorKeyDeleted : error;
-    state.resolved = fresh;
-    state.generation = generation;
+  if (state.generation.load(std::memory_order_acquire) != generation) {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (state.generation.load(std::memory_order_relaxed) != generation) {
+      Resolved fresh;
+      LSTATUS error = ResolveLogical(state.root, state.path, state.view32, &fresh);
+      if (error != kErrorSuccess) return error == kErrorFileNotFound ? kErrorKeyDeleted : error;
+      state.resolved = fresh;
+      state.generation.store(generation, std::memory_order_release);
+    }
   }
   *resolved = state.resolved;
   return kErrorSuccess;
@@ -483,13 +539,7 @@ LSTATUS HostRegistry::ResolveState(OpenKeyState& state, Resolved* resolved) {
 // Handles
 
 std::shared_ptr<HostRegistry::OpenKeyState> HostRegistry::Lookup(HKEY key) {
-  if (IsPredefinedRoot(key)) {
-    auto state = std::make_shared<OpenKeyState>();
-    state->root = key;
-    state->view32 = true;
-    state->access = KEY_ALL_ACCESS | KEY_NOTIFY;
-    return state;
-  }
+  if (IsPredefinedRoot(key)) return roots_[key - HKEY_CLASSES_ROOT];
   const uint64_t index = key & 0xFFFFFFFF;
   const uint32_t serial = static_cast<uint32_t>(key >> 32);
   std::lock_guard<std::mutex> lock(handles_mutex_);
@@ -583,7 +633,7 @@ LSTATUS HostRegistry::OpenOrCreate(HKEY parent, std::u16string_view subkey, REGS
       state->access = KEY_READ | (writable ? KEY_ALL_ACCESS : 0) | (access & KEY_WOW64_RES);
     }
     state->resolved = resolved;
-    state->generation = generation_.load(std::memory_order_acquire);
+    state->generation.store(generation_.load(std::memory_order_acquire));
   }
   RunCallbacks(std::move(due));
   *result = AddHandle(std::move(state));
@@ -725,7 +775,7 @@ LSTATUS HostRegistry::EnumKey(HKEY handle, uint32_t index, std::u16string* name)
   return kErrorSuccess;
 }
 
-LSTATUS HostRegistry::EnumValue(HKEY handle, uint32_t index, const ValueVisitor& visit) {
+LSTATUS HostRegistry::EnumValue(HKEY handle, uint32_t index, ValueVisitor visit) {
   std::shared_ptr<OpenKeyState> state = Lookup(handle);
   if (!state) return kErrorInvalidHandle;
   if ((state->access & KEY_QUERY_VALUE) == 0) return kErrorAccessDenied;
@@ -738,8 +788,7 @@ LSTATUS HostRegistry::EnumValue(HKEY handle, uint32_t index, const ValueVisitor&
   return kErrorSuccess;
 }
 
-LSTATUS HostRegistry::QueryValue(HKEY handle, std::u16string_view name,
-                                 const ValueVisitor& visit) {
+LSTATUS HostRegistry::QueryValue(HKEY handle, std::u16string_view name, ValueVisitor visit) {
   std::shared_ptr<OpenKeyState> state = Lookup(handle);
   if (!state) return kErrorInvalidHandle;
   if ((state->access & KEY_QUERY_VALUE) == 0) return kErrorAccessDenied;

@@ -30,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/function_ref.h"
 #include "platform/hive/hive.h"
 #include "platform/install/installation.h"
 #include "platform/status.h"
@@ -111,9 +112,9 @@ class HostRegistry {
   // Calls `visit` with the value at `index` (or of that name) while the registry is held for
   // reading: the reference is valid only during the call, and `visit` must not call back into
   // the registry. ERROR_NO_MORE_ITEMS past the end; ERROR_FILE_NOT_FOUND for a missing name.
-  using ValueVisitor = std::function<void(const hive::Value&)>;
-  LSTATUS EnumValue(HKEY key, uint32_t index, const ValueVisitor& visit);
-  LSTATUS QueryValue(HKEY key, std::u16string_view name, const ValueVisitor& visit);
+  using ValueVisitor = FunctionRef<void(const hive::Value&)>;
+  LSTATUS EnumValue(HKEY key, uint32_t index, ValueVisitor visit);
+  LSTATUS QueryValue(HKEY key, std::u16string_view name, ValueVisitor visit);
   // Copying forms of the two above.
   LSTATUS EnumValue(HKEY key, uint32_t index, ValueEntry* value);
   LSTATUS QueryValue(HKEY key, std::u16string_view name, ValueEntry* value);
@@ -217,9 +218,15 @@ class HostRegistry {
 
   // Guards every hive tree: shared for reading, exclusive for changes.
   mutable std::shared_mutex tree_mutex_;
-  // Counts changes that may invalidate a resolved key (deletions, reloads).
+  // Counts changes that may invalidate a resolved key (deletions, reloads). Changed only with
+  // tree_mutex_ held exclusively, so it is stable while a reader holds the lock.
   std::atomic<uint64_t> generation_{1};
+  // Tells registries apart in the per-thread walk cache (an address may be reused).
+  const uint64_t serial_ = NextSerial();
+  static uint64_t NextSerial();
 
+  // The predefined roots, as handles that are never closed.
+  std::array<std::shared_ptr<OpenKeyState>, 7> roots_;
   std::mutex handles_mutex_;
   std::vector<std::shared_ptr<OpenKeyState>> handles_;
   std::vector<uint32_t> handle_serials_;

@@ -79,10 +79,13 @@ std::string JoinKeyPath(std::string_view parent, std::string_view child) {
   return joined;
 }
 
-std::string WithoutTrailingBackslash(std::string path) {
-  if (!path.empty() && path.back() == '\\') path.pop_back();
-  return path;
-}
+// The buffers of one value enumeration.
+struct ValueBuffers {
+  std::string name;
+  std::string value_name;
+  std::vector<uint8_t> data;
+  bool in_use = false;
+};
 
 }  // namespace
 
@@ -324,8 +327,11 @@ void TRegistry::SetRootKey(HKEY root) {
 }
 
 bool TRegistry::OpenWith(const std::string& key, REGSAM access, bool can_create) {
+  // Scans open a key per key they visit: build the texts in per-thread buffers, not anew.
+  thread_local std::string sub_key, path;
   const bool absolute = !key.empty() && key.front() == '\\';
-  const std::string sub_key = WithoutTrailingBackslash(absolute ? key.substr(1) : key);
+  sub_key.assign(key, absolute ? 1 : 0);
+  if (!sub_key.empty() && sub_key.back() == '\\') sub_key.pop_back();
   const bool from_current = !absolute && current_key_ != 0;
   const HKEY base = from_current ? current_key_ : root_key_;
   HKEY opened = 0;
@@ -333,10 +339,14 @@ bool TRegistry::OpenWith(const std::string& key, REGSAM access, bool can_create)
                             ? RegCreateKeyExA(base, sub_key.c_str(), access, &opened)
                             : RegOpenKeyExA(base, sub_key.c_str(), 0, access, &opened);
   if (error != kErrorSuccess) return false;
-  std::string path = from_current ? JoinKeyPath(current_path_, sub_key) : sub_key;
+  if (from_current) {
+    path = JoinKeyPath(current_path_, sub_key);
+  } else {
+    path.assign(sub_key);
+  }
   CloseKey();
   current_key_ = opened;
-  current_path_ = std::move(path);
+  current_path_.assign(path);
   return true;
 }
 
@@ -545,11 +555,23 @@ void TRegistryAccess::EnumValues(const TEnumValueProc& callback, void* thread) {
   if (!GetKeyInfo(&info)) return;
   const uint32_t name_capacity = std::min(info.max_value_len + 1, kMaxValueNameChars);
   const uint32_t data_capacity = std::min(info.max_data_len, kMaxValueDataBytes);
-  std::string name(name_capacity, '\0');
-  std::string value_name;
-  value_name.reserve(name_capacity);
+  // Per-thread buffers that only grow: a scan enumerates the values of every key it visits,
+  // and allocating (and freeing) up to 64 KiB for each would cost more than the reading. A
+  // callback that enumerates values itself gets buffers of its own.
+  thread_local ValueBuffers per_thread;
+  ValueBuffers nested;
+  ValueBuffers& buffers = per_thread.in_use ? nested : per_thread;
+  buffers.in_use = true;
+  struct Release {
+    ValueBuffers& buffers;
+    ~Release() { buffers.in_use = false; }
+  } release{buffers};
+  std::string& name = buffers.name;
+  std::string& value_name = buffers.value_name;
+  std::vector<uint8_t>& data = buffers.data;
+  if (name.size() < name_capacity) name.resize(name_capacity);
   // One byte more than needed keeps the buffer non-null when every value is empty.
-  std::vector<uint8_t> data(data_capacity + 1);
+  if (data.size() < data_capacity + 1) data.resize(data_capacity + 1);
   for (uint32_t index = 0; index < info.num_values; ++index) {
     uint32_t name_size = name_capacity;
     uint32_t data_size = data_capacity;

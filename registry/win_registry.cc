@@ -1,5 +1,6 @@
 #include "registry/win_registry.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -9,28 +10,53 @@ namespace {
 HostRegistry* g_registry = nullptr;
 std::unique_ptr<CodePage> g_code_page;
 
-std::u16string Name(const char* text) { return text == nullptr ? u"" : AnsiToUtf16(text); }
+// A name or path in UTF-16, in a per-thread buffer that keeps its capacity.
+std::u16string_view Name(const char* text) {
+  thread_local std::u16string buffer;
+  ProcessCodePage().ToUtf16(text == nullptr ? std::string_view() : std::string_view(text), &buffer);
+  return buffer;
+}
+
+// Per-thread buffers for converted names and data, so that a walk over many values does not
+// allocate for each.
+thread_local std::string t_name_buffer;
+thread_local std::string t_data_buffer;
+
+const std::string& AnsiName(std::u16string_view name) {
+  ProcessCodePage().FromUtf16(name, &t_name_buffer);
+  return t_name_buffer;
+}
 
 // Data as the "A" functions show it: text types in the code page, the rest as stored.
-std::string AnsiData(const hive::Value& value) {
+std::string_view AnsiData(const hive::Value& value) {
   std::string_view raw = value.data.view();
-  if (!IsTextType(value.type)) return std::string(raw);
-  std::u16string text(raw.size() / 2, u'\0');
-  std::memcpy(text.data(), raw.data(), text.size() * 2);
-  return Utf16ToAnsi(text);
+  if (!IsTextType(value.type)) return raw;
+  // The data need not be aligned for char16_t: convert in pieces through an aligned buffer.
+  t_data_buffer.clear();
+  char16_t units[256];
+  thread_local std::string piece;
+  for (size_t offset = 0; offset + 1 < raw.size();) {
+    const size_t count = std::min(sizeof units / 2, (raw.size() - offset) / 2);
+    std::memcpy(units, raw.data() + offset, count * 2);
+    ProcessCodePage().FromUtf16(std::u16string_view(units, count), &piece);
+    t_data_buffer += piece;
+    offset += count * 2;
+  }
+  return t_data_buffer;
 }
 
 // Copies `text` and its terminator into a caller's character buffer of *size characters.
-LSTATUS CopyName(const std::string& text, char* buffer, uint32_t* size) {
+LSTATUS CopyName(std::string_view text, char* buffer, uint32_t* size) {
   if (size == nullptr || buffer == nullptr) return kErrorInvalidParameter;
   if (text.size() + 1 > *size) return kErrorMoreData;
-  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  std::memcpy(buffer, text.data(), text.size());
+  buffer[text.size()] = '\0';
   *size = static_cast<uint32_t>(text.size());
   return kErrorSuccess;
 }
 
 // Copies data into a caller's buffer, Windows' way: a null buffer asks for the size only.
-LSTATUS CopyData(const std::string& bytes, uint32_t* type, uint32_t stored_type, uint8_t* data,
+LSTATUS CopyData(std::string_view bytes, uint32_t* type, uint32_t stored_type, uint8_t* data,
                  uint32_t* data_size) {
   if (type != nullptr) *type = stored_type;
   if (data_size == nullptr) return data == nullptr ? kErrorSuccess : kErrorInvalidParameter;
@@ -91,9 +117,9 @@ LSTATUS RegQueryInfoKeyA(HKEY key, KeyInfo* info) {
 
 LSTATUS RegEnumKeyExA(HKEY key, uint32_t index, char* name, uint32_t* name_size) {
   if (g_registry == nullptr) return kErrorInvalidHandle;
-  std::u16string wide;
+  thread_local std::u16string wide;
   if (LSTATUS error = g_registry->EnumKey(key, index, &wide)) return error;
-  return CopyName(Utf16ToAnsi(wide), name, name_size);
+  return CopyName(AnsiName(wide), name, name_size);
 }
 
 LSTATUS RegEnumValueA(HKEY key, uint32_t index, char* name, uint32_t* name_size, uint32_t* type,
@@ -101,7 +127,7 @@ LSTATUS RegEnumValueA(HKEY key, uint32_t index, char* name, uint32_t* name_size,
   if (g_registry == nullptr) return kErrorInvalidHandle;
   LSTATUS result = kErrorSuccess;
   LSTATUS error = g_registry->EnumValue(key, index, [&](const hive::Value& value) {
-    result = CopyName(Utf16ToAnsi(value.name), name, name_size);
+    result = CopyName(AnsiName(value.name), name, name_size);
     LSTATUS data_result = CopyData(AnsiData(value), type, value.type, data, data_size);
     if (result == kErrorSuccess) result = data_result;
   });

@@ -57,7 +57,12 @@ Key* Key::FindSubkey(std::u16string_view name) const {
     }
     return nullptr;
   }
-  auto it = index_->find(WinUpcase(name));
+  // Upper-case into a per-thread buffer: lookups run once per key of a walk and must not
+  // allocate.
+  thread_local std::u16string upcased;
+  upcased.resize(name.size());
+  for (size_t i = 0; i < name.size(); ++i) upcased[i] = WinUpcase(name[i]);
+  auto it = index_->find(upcased);
   return it == index_->end() ? nullptr : it->second;
 }
 
