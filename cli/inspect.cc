@@ -12,8 +12,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Texts here may come from a hive; Printable() keeps each on its line.
 void PrintField(const char* label, const std::string& text) {
-  std::printf("  %-14s%s\n", label, text.c_str());
+  std::printf("  %-14s%s\n", label, Printable(text).c_str());
 }
 
 std::string StateText(const hive::HiveHeader& header) {

@@ -10,7 +10,6 @@
 #include "cli/render.h"
 #include "platform/hive/hive.h"
 #include "platform/install/installation.h"
-#include "platform/utf.h"
 #include "registry/host_registry.h"
 
 namespace hm::cli {
@@ -43,13 +42,15 @@ void PrintKey(const hive::Key& key, const std::string& shown, bool recursive) {
                 RenderData(value.type, value.data).c_str());
   }
   if (!recursive) {
-    for (const auto& subkey : key.subkeys()) std::printf("    %s\\\n", subkey->name_utf8().c_str());
+    for (const auto& subkey : key.subkeys()) {
+      std::printf("    %s\\\n", Printable(subkey->name()).c_str());
+    }
     return;
   }
   for (const auto& subkey : key.subkeys()) {
     std::printf("\n");
     const char* separator = !shown.empty() && shown.back() == '\\' ? "" : "\\";
-    PrintKey(*subkey, shown + separator + subkey->name_utf8(), recursive);
+    PrintKey(*subkey, shown + separator + Printable(subkey->name()), recursive);
   }
 }
 
@@ -61,7 +62,7 @@ int ListInHive(const hive::Hive& hive, const std::string& below, bool recursive)
   const hive::Key* key = below.empty() ? &hive.root() : hive.Find(hive::FromUtf8(below));
   if (key == nullptr) return Fail("no key \\" + below);
   // Keys of a hive file show as paths from its root ("\\Microsoft\\Windows").
-  PrintKey(*key, "\\" + hive::ToUtf8(key->path()), recursive);
+  PrintKey(*key, "\\" + Printable(key->path()), recursive);
   return kExitOk;
 }
 
@@ -106,9 +107,9 @@ class RegistryLister {
     for (const std::u16string& name : names) {
       if (recursive_) {
         std::printf("\n");
-        PrintSubkey(key, name, shown + "\\" + ToUtf8(name));
+        PrintSubkey(key, name, shown + "\\" + Printable(name));
       } else {
-        std::printf("    %s\\\n", ToUtf8(name).c_str());
+        std::printf("    %s\\\n", Printable(name).c_str());
       }
     }
   }

@@ -18,6 +18,16 @@ std::string Hex(uint64_t value, int digits) {
   return text;
 }
 
+bool IsControl(unsigned char c) {
+  return c < 0x20 || c == 0x7f;
+}
+
+std::string Escaped(unsigned char c) {
+  char escaped[8];
+  std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+  return escaped;
+}
+
 // Quotes a UTF-8 string for reading, not for parsing back: backslashes and quotes stay as they
 // are (Windows paths read naturally), control characters are escaped so the line stays one line.
 std::string Quote(std::string_view text) {
@@ -29,10 +39,8 @@ std::string Quote(std::string_view text) {
       out += "\"... (" + std::to_string(text.size()) + " bytes)";
       return out;
     }
-    if (c < 0x20 || c == 0x7f) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-      out += escaped;
+    if (IsControl(c)) {
+      out += Escaped(c);
     } else {
       out += static_cast<char>(c);
     }
@@ -117,8 +125,25 @@ std::string RenderData(uint32_t type, std::string_view data) {
   return HexBytes(data);
 }
 
+std::string Printable(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (char c : utf8) {
+    if (IsControl(static_cast<unsigned char>(c))) {
+      out += Escaped(c);
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string Printable(std::u16string_view name) {
+  return Printable(hive::ToUtf8(name));
+}
+
 std::string ValueLabel(const hive::Value& value) {
-  return value.name.empty() ? "(Default)" : hive::ToUtf8(value.name);
+  return value.name.empty() ? "(Default)" : Printable(value.name);
 }
 
 std::string FormatFileTime(uint64_t filetime) {

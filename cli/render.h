@@ -18,7 +18,12 @@ std::string TypeName(uint32_t type);
 // note of its full length.
 std::string RenderData(uint32_t type, std::string_view data);
 
-// "(Default)" for the empty name, else the name.
+// A name or text read from a hive, made safe for one line of a terminal: control characters
+// (a newline, an escape sequence) are shown as \xNN.
+std::string Printable(std::string_view utf8);
+std::string Printable(std::u16string_view name);
+
+// "(Default)" for the empty name, else the name (as Printable()).
 std::string ValueLabel(const hive::Value& value);
 
 // "2024-05-01 12:30:00 UTC"; "never" for 0.

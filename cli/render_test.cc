@@ -47,6 +47,11 @@ TEST(RenderTest, NamesAndTimes) {
   EXPECT_EQ(TypeName(hive::kRegExpandSz), "REG_EXPAND_SZ");
   EXPECT_EQ(TypeName(0x20000), "0x00020000");
   EXPECT_EQ(ValueLabel(hive::Value{}), "(Default)");
+  // Names from a hive cannot break a line or send escape sequences to the terminal.
+  hive::Value named;
+  named.name = u"a\nb\x1b[2J\x7f\u00e9";
+  EXPECT_EQ(ValueLabel(named), "a\\x0ab\\x1b[2J\\x7f\u00e9");
+  EXPECT_EQ(Printable(u"\tHKLM"), "\\x09HKLM");
   EXPECT_EQ(FormatFileTime(0), "never");
   EXPECT_EQ(FormatFileTime(116444736000000000ull), "1970-01-01 00:00:00 UTC");
   EXPECT_EQ(FormatFileTime(133312204412427776ull), "2023-06-14 12:47:21 UTC");

@@ -7,6 +7,7 @@
 
 #include "cli/commands.h"
 #include "cli/installation_registry.h"
+#include "cli/render.h"
 #include "platform/install/installation.h"
 #include "platform/utf.h"
 #include "registry/host_registry.h"
@@ -16,8 +17,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Texts here come from the hives; Printable() keeps each on its line.
 void PrintField(const char* label, const std::string& text) {
-  std::printf("  %-16s%s\n", label, text.c_str());
+  std::printf("  %-16s%s\n", label, Printable(text).c_str());
 }
 
 std::string VersionText(const install::WindowsVersion& version) {
@@ -63,15 +65,17 @@ const char* HiveStateWord(const reg::HostRegistry::HiveState& hive) {
 bool PrintHives(reg::HostRegistry& registry) {
   const std::vector<reg::HostRegistry::HiveState> hives = registry.Hives();
   int mount_width = 0;
-  for (const auto& hive : hives) mount_width = std::max<int>(mount_width, hive.mount.size());
+  for (const auto& hive : hives) {
+    mount_width = std::max<int>(mount_width, Printable(hive.mount).size());
+  }
   std::printf("hives:\n");
   bool all_read = true;
   for (const auto& hive : hives) {
     all_read = all_read && hive.loaded;
-    std::printf("  %-*s  %-10s  %s\n", mount_width, hive.mount.c_str(), HiveStateWord(hive),
-                HiveFileText(registry, hive).c_str());
+    std::printf("  %-*s  %-10s  %s\n", mount_width, Printable(hive.mount).c_str(),
+                HiveStateWord(hive), Printable(HiveFileText(registry, hive)).c_str());
     if (!hive.reason.empty()) {
-      std::printf("  %-*s  %s\n", mount_width, "", hive.reason.c_str());
+      std::printf("  %-*s  %s\n", mount_width, "", Printable(hive.reason).c_str());
     }
   }
   return all_read;
@@ -97,7 +101,8 @@ int Summary(const fs::path& path, const RegistryChoice& choice) {
   const bool all_read = PrintHives(registry);
   if (!registry.pending_notes().empty()) {
     std::printf("notes:\n");
-    for (const std::string& note : registry.pending_notes()) std::printf("  %s\n", note.c_str());
+    for (const std::string& note : registry.pending_notes())
+      std::printf("  %s\n", Printable(note).c_str());
   }
   return all_read ? kExitOk : kExitDamaged;
 }
