@@ -167,6 +167,7 @@ class HostRegistry {
   struct Location;
   struct Resolved;
   struct Watcher;
+  struct OpenCache;
   // A path inside one hive (mount == nullptr: the in-memory keys of a running Windows).
   struct PhysicalPath {
     Mount* mount = nullptr;
@@ -186,6 +187,8 @@ class HostRegistry {
   HKEY AddHandle(std::shared_ptr<OpenKeyState> state);
   LSTATUS OpenOrCreate(HKEY parent, std::u16string_view subkey, REGSAM access, bool create,
                        HKEY* result, bool* created);
+  LSTATUS ResolveForOpen(const OpenKeyState& state, Resolved* resolved);
+  LSTATUS FinishOpen(REGSAM access, const Resolved& resolved, OpenKeyState* state);
   LSTATUS CreatePath(OpenKeyState& state, Resolved* resolved, bool* created, Callbacks* due);
   LSTATUS MapToHives(HKEY root, const Components& components, bool view32,
                      std::array<PhysicalPath, 2>* out, size_t* count);

@@ -66,6 +66,22 @@ Key* Key::FindSubkey(std::u16string_view name) const {
   return it == index_->end() ? nullptr : it->second;
 }
 
+void Key::RecomputeSubkeyMaximum() {
+  size_t longest = 0;
+  for (const auto& k : subkeys_) longest = std::max(longest, k->name_.size());
+  max_subkey_name_ = static_cast<uint32_t>(longest);
+}
+
+void Key::RecomputeValueMaxima() {
+  size_t name = 0, data = 0;
+  for (const Value& v : values_) {
+    name = std::max(name, v.name.size());
+    data = std::max(data, v.data.size());
+  }
+  max_value_name_ = static_cast<uint32_t>(name);
+  max_value_data_ = static_cast<uint32_t>(data);
+}
+
 void Key::UpdateIndex() {
   if (subkeys_.size() < kIndexThreshold) {
     index_.reset();
@@ -121,6 +137,7 @@ Result<Key*> Key::CreateSubkey(std::u16string_view name, bool* created) {
   subkeys_.insert(subkeys_.begin() + static_cast<ptrdiff_t>(LowerBound(name)), std::move(key));
   if (index_ != nullptr) index_->emplace(WinUpcase(name), raw);
   UpdateIndex();
+  max_subkey_name_ = std::max(max_subkey_name_, static_cast<uint32_t>(name.size()));
   Touch();
   if (created != nullptr) *created = true;
   return raw;
@@ -137,6 +154,7 @@ Status Key::DeleteSubkey(std::u16string_view name) {
                          [victim](const std::unique_ptr<Key>& k) { return k.get() == victim; });
   subkeys_.erase(it);
   UpdateIndex();
+  RecomputeSubkeyMaximum();
   Touch();
   return Status::Ok();
 }
@@ -155,6 +173,7 @@ Status Key::SetValue(std::u16string_view name, uint32_t type, std::string_view d
   } else {
     values_.push_back(Value{std::u16string(name), type, ValueData(data), 0});
   }
+  RecomputeValueMaxima();
   Touch();
   return Status::Ok();
 }
@@ -167,6 +186,7 @@ Status Key::DeleteValue(std::u16string_view name) {
   }
   HM_RETURN_IF_ERROR(CheckWritable());
   values_.erase(it);
+  RecomputeValueMaxima();
   Touch();
   return Status::Ok();
 }

@@ -149,6 +149,12 @@ class Key {
   // Values in stored order.
   const std::vector<Value>& values() const { return values_; }
 
+  // The longest subkey name and value name (in code units) and the largest value data (in
+  // bytes), as a key node records them for RegQueryInfoKey; kept current by every change.
+  uint32_t max_subkey_name_length() const { return max_subkey_name_; }
+  uint32_t max_value_name_length() const { return max_value_name_; }
+  uint32_t max_value_data_size() const { return max_value_data_; }
+
   // Case-insensitive lookups as Windows does them; constant time per call on average.
   Key* FindSubkey(std::u16string_view name) const;
   const Value* FindValue(std::u16string_view name) const;
@@ -179,6 +185,8 @@ class Key {
   // Builds or drops the hash index as the number of subkeys crosses the threshold.
   void UpdateIndex();
   Value* FindValueMutable(std::u16string_view name);
+  void RecomputeSubkeyMaximum();
+  void RecomputeValueMaxima();
 
   Hive* hive_;
   Key* parent_;
@@ -191,6 +199,9 @@ class Key {
   SecurityRef security_;
   std::vector<std::unique_ptr<Key>> subkeys_;
   std::vector<Value> values_;
+  uint32_t max_subkey_name_ = 0;
+  uint32_t max_value_name_ = 0;
+  uint32_t max_value_data_ = 0;
   // Upper-cased name -> subkey, kept for keys with many subkeys so lookups stay constant-time.
   std::unique_ptr<std::unordered_map<std::u16string, Key*>> index_;
 };

@@ -407,6 +407,7 @@ void HiveReader::ReadValues(const Cell& nk, Key* key) {
     }
     key->values_.push_back(std::move(value));
   }
+  key->RecomputeValueMaxima();
 }
 
 bool HiveReader::ReadValue(uint32_t offset, Value* value) {
@@ -496,6 +497,7 @@ void HiveReader::ReadSubkeys(const Cell& nk, Key* key, int depth) {
   }
   SortAndDeduplicate(key);
   key->UpdateIndex();
+  key->RecomputeSubkeyMaximum();
 }
 
 void HiveReader::CollectSubkeyEntries(uint32_t offset, bool top_level,
