@@ -1,7 +1,7 @@
 // Benchmark of the registry access layer: a walk of every key and value of an installation
-// with TRegistryAccess, as a scan walks it, beside the hive engine's own walk of the same hive files in the
-// same run. Both include reading the hives. The goal: the access layer adds at most 50% to the
-// engine's walk.
+// with TRegistryAccess, as a scan walks it, beside the hive engine's own walk of the same hive
+// files in the same run. Both include reading the hives. The goal: the access layer adds at most
+// 50% to the engine's walk.
 //
 //   build/release/bench/registry_bench [--keys N] [--runs N] [--root DIR]
 //
@@ -112,19 +112,18 @@ struct AccessWalker {
   void VisitValues(TRegistryAccess& key) {
     ++totals.keys;
     key.EnumValues(
-        [this](void*, TRegistryAccess&, const std::string&, uint32_t data_size,
-               const uint8_t* data, TRegValueType type, const std::string& name) {
+        [this](void*, TRegistryAccess&, const std::string&, uint32_t data_size, const uint8_t* data,
+               TRegValueType type, const std::string& name) {
           ++totals.values;
-          totals.checksum += name.size() + static_cast<uint32_t>(type) + data_size +
-                             (data_size > 0 ? data[0] : 0);
+          totals.checksum +=
+              name.size() + static_cast<uint32_t>(type) + data_size + (data_size > 0 ? data[0] : 0);
           return true;
         },
         nullptr);
   }
 };
 
-Totals AccessWalk(std::shared_ptr<const hm::install::Installation> installation,
-                  Phases* phases) {
+Totals AccessWalk(std::shared_ptr<const hm::install::Installation> installation, Phases* phases) {
   auto start = Clock::now();
   auto registry = HostRegistry::Open(std::move(installation), {});
   if (!registry.ok()) Die(registry.status().ToString());
@@ -211,9 +210,10 @@ int main(int argc, char** argv) {
               "total");
   PrintRow("hive engine", engine, engine_ms);
   PrintRow("TRegistryAccess", access, access_ms);
-  std::printf("added by the access layer: %.0f%% of the engine's whole walk (goal: at most 50%%), "
-              "%.1fx its bare walk\n",
-              (access_ms.total() / engine_ms.total() - 1) * 100, access_ms.walk / engine_ms.walk);
+  std::printf(
+      "added by the access layer: %.0f%% of the engine's whole walk (goal: at most 50%%), "
+      "%.1fx its bare walk\n",
+      (access_ms.total() / engine_ms.total() - 1) * 100, access_ms.walk / engine_ms.walk);
   if (!temporary.empty()) fs::remove_all(temporary);
   return 0;
 }

@@ -20,8 +20,7 @@ class FunctionRef<Result(Args...)> {
   FunctionRef(Callable&& callable)  // NOLINT: converts implicitly, like std::function
       : object_(const_cast<void*>(static_cast<const void*>(std::addressof(callable)))),
         call_([](void* object, Args... args) -> Result {
-          return (*static_cast<std::add_pointer_t<Callable>>(object))(
-              std::forward<Args>(args)...);
+          return (*static_cast<std::add_pointer_t<Callable>>(object))(std::forward<Args>(args)...);
         }) {}
 
   Result operator()(Args... args) const { return call_(object_, std::forward<Args>(args)...); }

@@ -55,7 +55,9 @@ bool Writable(const fs::path& file) {
   return ::access(file.c_str(), W_OK) == 0 && ::access(file.parent_path().c_str(), W_OK) == 0;
 }
 
-std::u16string ToU16(std::string_view utf8) { return FromUtf8(utf8); }
+std::u16string ToU16(std::string_view utf8) {
+  return FromUtf8(utf8);
+}
 
 // Splits a key path at its backslashes. A trailing backslash is accepted, as Windows accepts
 // it; an empty component anywhere else is ERROR_BAD_PATHNAME.
@@ -66,9 +68,8 @@ LSTATUS SplitPath(std::u16string_view path, Components* out) {
   size_t start = 0;
   while (true) {
     size_t end = path.find(u'\\', start);
-    std::u16string_view part = path.substr(start, end == std::u16string_view::npos
-                                                      ? std::u16string_view::npos
-                                                      : end - start);
+    std::u16string_view part = path.substr(
+        start, end == std::u16string_view::npos ? std::u16string_view::npos : end - start);
     if (part.empty()) return kErrorBadPathname;
     out->push_back(part);
     if (end == std::u16string_view::npos) return kErrorSuccess;
@@ -86,8 +87,7 @@ std::u16string JoinPath(std::u16string_view parent, std::u16string_view child) {
 }
 
 bool RequiresChange(REGSAM access) {
-  return (access & (kKeyChangeRights | MAXIMUM_ALLOWED)) != 0 &&
-         (access & MAXIMUM_ALLOWED) == 0;
+  return (access & (kKeyChangeRights | MAXIMUM_ALLOWED)) != 0 && (access & MAXIMUM_ALLOWED) == 0;
 }
 
 // Exact equality of two names or paths. std::u16string's comparison goes one code unit at a
@@ -96,7 +96,9 @@ bool SameUnits(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * 2) == 0;
 }
 
-uint32_t Clamp32(size_t n) { return static_cast<uint32_t>(std::min<size_t>(n, UINT32_MAX)); }
+uint32_t Clamp32(size_t n) {
+  return static_cast<uint32_t>(std::min<size_t>(n, UINT32_MAX));
+}
 
 }  // namespace
 
@@ -296,10 +298,14 @@ Status HostRegistry::LoadMount(Mount* mount) {
   }
   if (opened.ok()) {
     mount->hive = std::move(*opened);
-    if (options_.read_only) {
-      mount->hive->set_read_only("the installation was opened read-only");
-    } else if (!mount->hive->read_only() && !Writable(mount->file.file)) {
-      mount->hive->set_read_only("its file or folder is not writable (a read-only mount?)");
+    // A hive that is read-only for its own reason (damaged, not cleanly closed) keeps that
+    // reason: it says more than how the installation was opened.
+    if (!mount->hive->read_only()) {
+      if (options_.read_only) {
+        mount->hive->set_read_only("the installation was opened read-only");
+      } else if (!Writable(mount->file.file)) {
+        mount->hive->set_read_only("its file or folder is not writable (a read-only mount?)");
+      }
     }
     mount->stamp = stamp;
   } else {
@@ -669,8 +675,7 @@ LSTATUS HostRegistry::ResolveForOpen(const OpenKeyState& state, Resolved* resolv
     return kErrorSuccess;
   }
   const size_t cut = path.rfind(u'\\');
-  const OpenCache::Entry* parent =
-      cut == std::u16string_view::npos ? nullptr : &cache.SlotFor(cut);
+  const OpenCache::Entry* parent = cut == std::u16string_view::npos ? nullptr : &cache.SlotFor(cut);
   if (parent != nullptr && parent->resolved.primary.mount != nullptr &&
       SameUnits(parent->path, path.substr(0, cut)) &&
       DeeperThan(path, DeepestRule(state.root, state.view32))) {
@@ -1052,16 +1057,16 @@ LSTATUS HostRegistry::SaveKey(HKEY handle, const fs::path& file) {
   if (source.key->parent() == nullptr) {
     status = source.mount->hive->WriteTo(file);
   } else {
-    std::unique_ptr<hive::Hive> copy = hive::Hive::CreateEmpty(
-        source.mount->hive->header().minor_version, source.key->name());
+    std::unique_ptr<hive::Hive> copy =
+        hive::Hive::CreateEmpty(source.mount->hive->header().minor_version, source.key->name());
     status = CopyTree(*source.key, &copy->root());
     if (status.ok()) status = copy->WriteTo(file);
   }
   return status.code();
 }
 
-LSTATUS HostRegistry::ReplaceKey(HKEY root, std::u16string_view subkey,
-                                 const fs::path& new_file, const fs::path& old_file) {
+LSTATUS HostRegistry::ReplaceKey(HKEY root, std::u16string_view subkey, const fs::path& new_file,
+                                 const fs::path& old_file) {
   std::shared_ptr<OpenKeyState> parent = Lookup(root);
   if (!parent) return kErrorInvalidHandle;
   const std::u16string path = JoinPath(parent->path, subkey);
@@ -1086,8 +1091,9 @@ LSTATUS HostRegistry::ReplaceKey(HKEY root, std::u16string_view subkey,
     return kErrorBadDb;
   }
   Result<fs::path> journal = installation_->Resolve(kPendingFile);
-  fs::path journal_file = journal.ok() ? *journal : installation_->root() / "ProgramData" /
-                                                        "Corvexa" / "pending-hive-replacements.txt";
+  fs::path journal_file = journal.ok() ? *journal
+                                       : installation_->root() / "ProgramData" / "Corvexa" /
+                                             "pending-hive-replacements.txt";
   std::string text;
   (void)ReadWholeFile(journal_file, &text);
   text += mount->mount_text + "\t" + fs::absolute(new_file).string() + "\t" +
@@ -1112,7 +1118,8 @@ void HostRegistry::CarryOutPendingReplacements() {
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
-    std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    std::string line =
+        text.substr(start, end == std::string::npos ? std::string::npos : end - start);
     start = end == std::string::npos ? text.size() : end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     size_t tab1 = line.find('\t');
@@ -1237,18 +1244,17 @@ void HostRegistry::Unwatch(WatchId id) {
 }
 
 // Adds the callbacks of the watchers of `changed` (a key whose values or subkey list changed).
-void HostRegistry::CollectWatchers(const Mount* mount, const Key& changed,
-                                   Callbacks* due) {
+void HostRegistry::CollectWatchers(const Mount* mount, const Key& changed, Callbacks* due) {
   const std::u16string path = hive::WinUpcase(changed.path());
   std::lock_guard<std::mutex> lock(watch_mutex_);
   for (const auto& watcher : watchers_) {
     for (const auto& [target_mount, target_path] : watcher->targets) {
       if (target_mount != mount) continue;
       const bool same = path == target_path;
-      const bool below = watcher->subtree &&
-                         (target_path.empty() ||
-                          (path.size() > target_path.size() && path.starts_with(target_path) &&
-                           path[target_path.size()] == u'\\'));
+      const bool below =
+          watcher->subtree && (target_path.empty() ||
+                               (path.size() > target_path.size() && path.starts_with(target_path) &&
+                                path[target_path.size()] == u'\\'));
       if (same || below) {
         due->push_back(watcher->on_change);
         break;
@@ -1284,8 +1290,10 @@ void HostRegistry::CheckForExternalChanges() {
         // Keep reading what was there rather than losing the hive; it is stale, so refuse
         // changes.
         mount->hive = std::move(previous);
-        mount->hive->set_read_only("its file was replaced by another program with one that "
-                                   "cannot be read (" + status.ToString() + ")");
+        mount->hive->set_read_only(
+            "its file was replaced by another program with one that "
+            "cannot be read (" +
+            status.ToString() + ")");
         mount->load_status = Status::Ok();
       }
       generation_.fetch_add(1, std::memory_order_acq_rel);

@@ -54,7 +54,7 @@ class HostRegistry {
 
   // The state of one mounted hive, for summaries.
   struct HiveState {
-    std::string mount;   // "HKLM\SOFTWARE", "HKU\S-1-5-21-...", ...
+    std::string mount;  // "HKLM\SOFTWARE", "HKU\S-1-5-21-...", ...
     std::filesystem::path file;
     bool loaded = false;
     bool writable = false;

@@ -147,8 +147,7 @@ TEST_F(HostRegistryTest, PresentsTheKeysOfARunningWindows) {
   } kCases[] = {
       {HKEY_LOCAL_MACHINE, u"SOFTWARE\\Vendor\\App", u"Bits", KEY_WOW64_64KEY, "64"},
       {HKEY_LOCAL_MACHINE, u"software\\VENDOR\\app", u"bits", KEY_WOW64_32KEY, "32"},
-      {HKEY_LOCAL_MACHINE, u"SOFTWARE\\WOW6432Node\\Vendor\\App", u"Bits", KEY_WOW64_32KEY,
-       "32"},
+      {HKEY_LOCAL_MACHINE, u"SOFTWARE\\WOW6432Node\\Vendor\\App", u"Bits", KEY_WOW64_32KEY, "32"},
       {HKEY_LOCAL_MACHINE, u"SOFTWARE\\Clients\\Mail", u"Bits", KEY_WOW64_32KEY, "shared"},
       {HKEY_LOCAL_MACHINE, u"SOFTWARE\\Vendor\\App", u"Bits", 0, "32"},  // a 32-bit program
       {HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control", u"Set", KEY_WOW64_64KEY, "two"},
@@ -161,10 +160,10 @@ TEST_F(HostRegistryTest, PresentsTheKeysOfARunningWindows) {
       {HKEY_USERS, sid + u"_Classes\\.zzz", u"", KEY_WOW64_64KEY, "userzzz"},
       {HKEY_CLASSES_ROOT, u".txt", u"", KEY_WOW64_64KEY, "usertxtfile"},
       {HKEY_CLASSES_ROOT, u".log", u"", KEY_WOW64_64KEY, "logfile"},
-      {HKEY_CLASSES_ROOT, u"CLSID\\{11111111-0000-0000-0000-000000000000}", u"",
-       KEY_WOW64_64KEY, "64-bit server"},
-      {HKEY_CLASSES_ROOT, u"CLSID\\{11111111-0000-0000-0000-000000000000}", u"",
-       KEY_WOW64_32KEY, "32-bit server"},
+      {HKEY_CLASSES_ROOT, u"CLSID\\{11111111-0000-0000-0000-000000000000}", u"", KEY_WOW64_64KEY,
+       "64-bit server"},
+      {HKEY_CLASSES_ROOT, u"CLSID\\{11111111-0000-0000-0000-000000000000}", u"", KEY_WOW64_32KEY,
+       "32-bit server"},
       {HKEY_LOCAL_MACHINE,
        u"SOFTWARE\\WOW6432Node\\Classes\\CLSID\\{11111111-0000-0000-0000-000000000000}", u"",
        KEY_WOW64_64KEY, "32-bit server"},
@@ -229,9 +228,9 @@ TEST_F(HostRegistryTest, WritesLandWhereWindowsSendsThem) {
   };
   set(HKEY_LOCAL_MACHINE, u"SOFTWARE\\NewVendor", KEY_WOW64_32KEY, u"redirected");
   set(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Clients\\Mail", KEY_WOW64_32KEY, u"shared");
-  set(HKEY_CLASSES_ROOT, u".txt", KEY_WOW64_64KEY, u"user");      // the user has .txt
-  set(HKEY_CLASSES_ROOT, u".log", KEY_WOW64_64KEY, u"machine");   // only the machine has .log
-  set(HKEY_CLASSES_ROOT, u".new\\Sub", KEY_WOW64_64KEY, u"new");  // new keys go to the machine
+  set(HKEY_CLASSES_ROOT, u".txt", KEY_WOW64_64KEY, u"user");          // the user has .txt
+  set(HKEY_CLASSES_ROOT, u".log", KEY_WOW64_64KEY, u"machine");       // only the machine has .log
+  set(HKEY_CLASSES_ROOT, u".new\\Sub", KEY_WOW64_64KEY, u"new");      // new keys go to the machine
   set(HKEY_CLASSES_ROOT, u".zzz\\Sub", KEY_WOW64_64KEY, u"usernew");  // below a user key
   set(HKEY_CLASSES_ROOT, u"CLSID\\{2}", KEY_WOW64_32KEY, u"classes32");
 
@@ -247,8 +246,7 @@ TEST_F(HostRegistryTest, WritesLandWhereWindowsSendsThem) {
   EXPECT_NE(software.find("/Clients/Mail/Where,SZ,shared"), std::string::npos);
   EXPECT_NE(software.find("/Classes/.log/Where,SZ,machine"), std::string::npos);
   EXPECT_NE(software.find("/Classes/.new/Sub/Where,SZ,new"), std::string::npos);
-  EXPECT_NE(software.find("/Classes/Wow6432Node/CLSID/{2}/Where,SZ,classes32"),
-            std::string::npos);
+  EXPECT_NE(software.find("/Classes/Wow6432Node/CLSID/{2}/Where,SZ,classes32"), std::string::npos);
   EXPECT_NE(classes.find("/.txt/Where,SZ,user"), std::string::npos);
   EXPECT_NE(classes.find("/.zzz/Sub/Where,SZ,usernew"), std::string::npos);
   EXPECT_EQ(software.find("/Classes/.txt/Where"), std::string::npos);
@@ -275,6 +273,9 @@ TEST_F(HostRegistryTest, HandlesCarryTheirRights) {
   EXPECT_EQ(registry->QueryInfoKey(read, &info), kErrorInvalidHandle);
   EXPECT_EQ(registry->CloseKey(read), kErrorInvalidHandle);
   EXPECT_EQ(registry->QueryInfoKey(again, &info), kErrorSuccess);
+  // An empty path opens the key itself, a root included.
+  HKEY user_root = 0;
+  EXPECT_EQ(registry->OpenKey(HKEY_CURRENT_USER, u"", KEY_ALL_ACCESS, &user_root), 0u);
   // The keys of a running Windows cannot be changed.
   EXPECT_EQ(registry->OpenKey(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control\\hivelist",
                               KEY_ALL_ACCESS, &write),
@@ -322,14 +323,21 @@ TEST_F(HostRegistryTest, AnUncleanHiveIsReadButNeverWritten) {
     EXPECT_NE(classes->reason.find("not cleanly closed"), std::string::npos) << classes->reason;
   }
   EXPECT_EQ(hm::testing::ReadFileBytes(usrclass), before);
+  // Opening the whole installation read-only does not hide the hive's own reason.
+  HostRegistry::Options read_only;
+  read_only.read_only = true;
+  for (const auto& hive : Open(read_only)->Hives()) {
+    const char* expected = hive.mount.ends_with("_Classes") ? "not cleanly closed" : "read-only";
+    EXPECT_NE(hive.reason.find(expected), std::string::npos) << hive.mount << ": " << hive.reason;
+  }
 }
 
 TEST_F(HostRegistryTest, AnsiFunctionsUseTheCodePageAndCallerBuffers) {
   auto registry = Open();
   SetProcessRegistry(registry.get());  // code page 1251
   HKEY key = 0;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\\xcf\xf0\xe8\xe2\xe5\xf2",
-                            KEY_ALL_ACCESS, &key),
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\\xcf\xf0\xe8\xe2\xe5\xf2", KEY_ALL_ACCESS,
+                            &key),
             0u);
   const char text[] = "\xc4\xe0";  // "Да"
   ASSERT_EQ(RegSetValueExA(key, "T", REG_SZ, reinterpret_cast<const uint8_t*>(text), 3), 0u);
@@ -370,8 +378,12 @@ TEST_F(HostRegistryTest, WatchersHearOfChangesHereAndFromOutside) {
   ASSERT_EQ(registry->OpenKey(HKEY_CURRENT_USER, u"Software\\Demo", KEY_ALL_ACCESS, &demo), 0u);
   int tree = 0, only_key = 0;
   HostRegistry::WatchId tree_id = 0, key_id = 0;
-  ASSERT_EQ(registry->Watch(software, true, [&] { ++tree; }, &tree_id), 0u);
-  ASSERT_EQ(registry->Watch(software, false, [&] { ++only_key; }, &key_id), 0u);
+  ASSERT_EQ(registry->Watch(
+                software, true, [&] { ++tree; }, &tree_id),
+            0u);
+  ASSERT_EQ(registry->Watch(
+                software, false, [&] { ++only_key; }, &key_id),
+            0u);
 
   ASSERT_EQ(registry->SetValue(demo, u"V", REG_DWORD, std::string(4, '\1')), 0u);
   EXPECT_EQ(tree, 1);
@@ -423,12 +435,12 @@ TEST_F(HostRegistryTest, SavesAndReplacesHives) {
   {
     auto registry = Open();
     HKEY software = 0, vendor = 0;
-    ASSERT_EQ(registry->OpenKey(HKEY_LOCAL_MACHINE, u"SOFTWARE", KEY_READ | KEY_WOW64_64KEY,
-                                &software),
-              0u);
+    ASSERT_EQ(
+        registry->OpenKey(HKEY_LOCAL_MACHINE, u"SOFTWARE", KEY_READ | KEY_WOW64_64KEY, &software),
+        0u);
     ASSERT_EQ(registry->SaveKey(software, saved), 0u);
-    ASSERT_EQ(registry->OpenKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Vendor",
-                                KEY_READ | KEY_WOW64_64KEY, &vendor),
+    ASSERT_EQ(registry->OpenKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Vendor", KEY_READ | KEY_WOW64_64KEY,
+                                &vendor),
               0u);
     ASSERT_EQ(registry->SaveKey(vendor, subtree), 0u);
     auto copy = hive::Hive::Open(subtree);
@@ -437,24 +449,24 @@ TEST_F(HostRegistryTest, SavesAndReplacesHives) {
 
     // Change the copy so that the replacement can be seen, then schedule it.
     auto edited = hive::Hive::Open(saved);
-    ASSERT_TRUE((*edited)->Find(u"Vendor\\App")->SetValue(u"Bits", REG_SZ, Utf16Bytes(u"new")).ok());
+    ASSERT_TRUE(
+        (*edited)->Find(u"Vendor\\App")->SetValue(u"Bits", REG_SZ, Utf16Bytes(u"new")).ok());
     ASSERT_TRUE((*edited)->Save().ok());
-    EXPECT_EQ(registry->ReplaceKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Vendor", saved,
-                                   dir_.path() / "old"),
-              kErrorInvalidParameter);  // not a hive root
+    EXPECT_EQ(
+        registry->ReplaceKey(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Vendor", saved, dir_.path() / "old"),
+        kErrorInvalidParameter);  // not a hive root
     EXPECT_EQ(registry->ReplaceKey(HKEY_LOCAL_MACHINE, u"SOFTWARE", subtree.string() + ".none",
                                    dir_.path() / "old"),
               kErrorFileNotFound);
     ASSERT_EQ(registry->ReplaceKey(HKEY_LOCAL_MACHINE, u"SOFTWARE", saved, dir_.path() / "old"),
               0u);
     // Until the next open, the hive in use stays.
-    EXPECT_EQ(Read(*registry, HKEY_LOCAL_MACHINE, u"SOFTWARE\\Vendor\\App", u"Bits",
-                   KEY_WOW64_64KEY),
-              "64");
+    EXPECT_EQ(
+        Read(*registry, HKEY_LOCAL_MACHINE, u"SOFTWARE\\Vendor\\App", u"Bits", KEY_WOW64_64KEY),
+        "64");
   }
   auto registry = Open();
-  EXPECT_EQ(Read(*registry, HKEY_LOCAL_MACHINE, u"SOFTWARE\\Vendor\\App", u"Bits",
-                 KEY_WOW64_64KEY),
+  EXPECT_EQ(Read(*registry, HKEY_LOCAL_MACHINE, u"SOFTWARE\\Vendor\\App", u"Bits", KEY_WOW64_64KEY),
             "new");
   ASSERT_EQ(registry->pending_notes().size(), 1u);
   EXPECT_NE(registry->pending_notes()[0].find("HKLM\\SOFTWARE was replaced"), std::string::npos);

@@ -77,14 +77,18 @@ void SetProcessRegistry(HostRegistry* registry) {
   if (g_code_page == nullptr) g_code_page = CodePage::ForNumber(CodePage::kDefault);
 }
 
-HostRegistry* ProcessRegistry() { return g_registry; }
+HostRegistry* ProcessRegistry() {
+  return g_registry;
+}
 
 const CodePage& ProcessCodePage() {
   if (g_code_page == nullptr) g_code_page = CodePage::ForNumber(CodePage::kDefault);
   return *g_code_page;
 }
 
-std::u16string AnsiToUtf16(std::string_view text) { return ProcessCodePage().ToUtf16(text); }
+std::u16string AnsiToUtf16(std::string_view text) {
+  return ProcessCodePage().ToUtf16(text);
+}
 
 std::string Utf16ToAnsi(std::u16string_view text) {
   std::string ansi;
@@ -98,8 +102,7 @@ LSTATUS RegOpenKeyExA(HKEY key, const char* subkey, uint32_t /*options*/, REGSAM
   return g_registry->OpenKey(key, Name(subkey), access, result);
 }
 
-LSTATUS RegCreateKeyExA(HKEY key, const char* subkey, REGSAM access, HKEY* result,
-                        bool* created) {
+LSTATUS RegCreateKeyExA(HKEY key, const char* subkey, REGSAM access, HKEY* result, bool* created) {
   if (g_registry == nullptr) return kErrorInvalidHandle;
   return g_registry->CreateKey(key, Name(subkey), access, result, created);
 }

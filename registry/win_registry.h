@@ -35,8 +35,7 @@ const CodePage& ProcessCodePage();
 std::u16string AnsiToUtf16(std::string_view text);
 std::string Utf16ToAnsi(std::u16string_view text);
 
-LSTATUS RegOpenKeyExA(HKEY key, const char* subkey, uint32_t options, REGSAM access,
-                      HKEY* result);
+LSTATUS RegOpenKeyExA(HKEY key, const char* subkey, uint32_t options, REGSAM access, HKEY* result);
 // Creates the key and missing keys on its way; *created tells whether the key is new.
 LSTATUS RegCreateKeyExA(HKEY key, const char* subkey, REGSAM access, HKEY* result,
                         bool* created = nullptr);

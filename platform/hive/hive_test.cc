@@ -19,7 +19,9 @@ void ExpectSameTree(const Key& a, const Key& b) {
   EXPECT_EQ(a.flags(), b.flags());
   EXPECT_EQ(a.class_name(), b.class_name());
   ASSERT_EQ(a.security() == nullptr, b.security() == nullptr);
-  if (a.security()) EXPECT_EQ(*a.security(), *b.security());
+  if (a.security()) {
+    EXPECT_EQ(*a.security(), *b.security());
+  }
   ASSERT_EQ(a.values().size(), b.values().size());
   for (size_t i = 0; i < a.values().size(); ++i) {
     EXPECT_EQ(a.values()[i].name, b.values()[i].name);
