@@ -1,0 +1,356 @@
+#include "scanner/exclusions.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <mutex>
+
+#include "platform/hive/upcase.h"
+#include "platform/ini_file.h"
+#include "registry/registry_access.h"
+#include "registry/win_registry.h"
+#include "scanner/builtin_resources.h"
+
+namespace hm::scan {
+namespace {
+
+std::u16string Upper(std::string_view ansi) {
+  return hive::WinUpcase(reg::AnsiToUtf16(ansi));
+}
+
+std::string_view TrimSpaces(std::string_view text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// "ROOT\Key\\:Value" -> ("ROOT\Key", "Value"); false without the separator.
+bool SplitValueEntry(std::string_view entry, std::string_view* key, std::string_view* value) {
+  const size_t at = entry.find(kValueSeparator);
+  if (at == std::string_view::npos) return false;
+  *key = entry.substr(0, at);
+  *value = entry.substr(at + kValueSeparator.size());
+  return true;
+}
+
+// The ignore file's name for the default value.
+constexpr std::string_view kDefaultValueName = "(DEFAULT)";
+
+// The words of the word filter, stored letter-rotated by 13 (rotate again to read them). They
+// mark references that a test for a file cannot judge, so that no finding is made of them:
+//  - URLs and protocol forms: http:, https:, ftp:, file:, mailto:, news:, nntp:, telnet:,
+//    ldap:, res:, about:, javascript:, vbscript:, data:, urn:, callto:, search-ms:,
+//    ms-settings:, ms-windows-store:, microsoft-edge:, ms-appx:, ms-its:, mk:@msitstore:, its:
+//    (help and web pages, protocol handlers, packaged-app resources);
+//  - shell namespace forms: shell:, ::{ (known folders and namespace extensions by CLSID);
+//  - device, volume and kernel paths that are not drive paths: \device\, \??\, \\?\, \\.\,
+//    \systemroot\, \globalroot\, volume{;
+//  - registry paths kept in values: hkey_, \registry\.
+constexpr const char* kRotatedWords[] = {
+    "uggc:",
+    "uggcf:",
+    "sgc:",
+    "svyr:",
+    "znvygb:",
+    "arjf:",
+    "aagc:",
+    "gryarg:",
+    "yqnc:",
+    "erf:",
+    "nobhg:",
+    "wninfpevcg:",
+    "iofpevcg:",
+    "qngn:",
+    "hea:",
+    "pnyygb:",
+    "frnepu-zf:",
+    "zf-frggvatf:",
+    "zf-jvaqbjf-fgber:",
+    "zvpebfbsg-rqtr:",
+    "zf-ncck:",
+    "zf-vgf:",
+    "zx:@zfvgfgber:",
+    "vgf:",
+    "furyy:",
+    "::{",
+    "\\qrivpr\\",
+    "\\??\\",
+    "\\\\?\\",
+    "\\\\.\\",
+    "\\flfgrzebbg\\",
+    "\\tybonyebbg\\",
+    "ibyhzr{",
+    "uxrl_",
+    "\\ertvfgel\\",
+};
+
+std::string Rotate13(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>('a' + (c - 'a' + 13) % 26);
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>('A' + (c - 'A' + 13) % 26);
+  }
+  return out;
+}
+
+}  // namespace
+
+Result<std::string> InflateResource(std::string_view bytes) {
+  if (bytes.size() < 2 || bytes[0] != 'Z' || bytes[1] != 'P') return std::string(bytes);
+  z_stream stream{};
+  if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
+    return Status::Error(kErrorNotEnoughMemory, "inflate");
+  }
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data() + 2));
+  stream.avail_in = static_cast<uInt>(bytes.size() - 2);
+  std::string text;
+  char buffer[16384];
+  int result = Z_OK;
+  while (result != Z_STREAM_END) {
+    stream.next_out = reinterpret_cast<Bytef*>(buffer);
+    stream.avail_out = sizeof buffer;
+    result = inflate(&stream, Z_NO_FLUSH);
+    if (result != Z_OK && result != Z_STREAM_END) break;
+    text.append(buffer, sizeof buffer - stream.avail_out);
+    // No progress and no end: the stream is cut short.
+    if (result == Z_OK && stream.avail_in == 0 && stream.avail_out != 0) {
+      result = Z_DATA_ERROR;
+      break;
+    }
+  }
+  inflateEnd(&stream);
+  if (result != Z_STREAM_END) {
+    return Status::Error(kErrorInvalidData, "compressed resource: the deflate stream is damaged");
+  }
+  return text;
+}
+
+std::vector<std::string> TextToLines(std::string_view text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = text.size();
+    lines.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+    if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ++start;
+  }
+  return lines;
+}
+
+Result<std::vector<std::string>> DefaultSkippedKeys() {
+  Result<std::string> text = InflateResource(SkippedKeysResource());
+  if (!text.ok()) return text.status();
+  std::vector<std::string> lines;
+  for (std::string& line : TextToLines(*text)) {
+    if (!line.empty()) lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+Result<std::vector<std::string>> ParsePermanentIgnores(std::string_view resource) {
+  Result<std::string> text = InflateResource(resource);
+  if (!text.ok()) return text.status();
+  std::vector<std::string> entries;
+  for (const std::string& line : TextToLines(*text)) {
+    std::string_view trimmed = TrimSpaces(line);
+    if (trimmed.empty() || trimmed.front() == '{') continue;  // a group heading
+    entries.emplace_back(trimmed);
+  }
+  return entries;
+}
+
+Result<std::vector<std::string>> LoadPermanentIgnores() {
+  static std::once_flag once;
+  static Result<std::vector<std::string>>* loaded = nullptr;
+  std::call_once(once, [] {
+    loaded =
+        new Result<std::vector<std::string>>(ParsePermanentIgnores(PermanentIgnoresResource()));
+  });
+  return *loaded;
+}
+
+std::vector<std::string> ParseIgnoreFile(std::string_view text) {
+  const IniFile ini = IniFile::Parse(text);
+  std::vector<std::string> entries;
+  for (const std::string& section : ini.Sections()) {
+    const std::vector<std::string> names = ini.SectionNames(section);
+    if (names.empty()) {
+      entries.push_back(section);
+      continue;
+    }
+    for (const std::string& name : names) {
+      const bool is_default = IniNamesEqual(name, kDefaultValueName);
+      entries.push_back(section + std::string(kValueSeparator) + (is_default ? "" : name));
+    }
+  }
+  return entries;
+}
+
+Result<std::vector<std::string>> IgnoreFileEntries(const std::filesystem::path& file) {
+  Result<IniFile> ini = IniFile::Load(file);
+  if (!ini.ok()) return ini.status();
+  return ParseIgnoreFile(ini->ToText());
+}
+
+Status AddToIgnoreFile(const std::filesystem::path& file, std::string_view entry) {
+  Result<IniFile> ini = IniFile::Load(file);
+  if (!ini.ok()) return ini.status();
+  std::string_view key, value;
+  if (SplitValueEntry(entry, &key, &value)) {
+    ini->WriteString(key, value, "");
+  } else {
+    ini->AddSection(entry);  // a key already listed is not listed twice
+  }
+  return ini->Save(file);
+}
+
+Status RemoveFromIgnoreFile(const std::filesystem::path& file, std::string_view entry) {
+  Result<IniFile> ini = IniFile::Load(file);
+  if (!ini.ok()) return ini.status();
+  std::string_view key, value;
+  if (SplitValueEntry(entry, &key, &value)) {
+    ini->DeleteKey(key, value);
+    if (ini->SectionNames(key).empty()) ini->EraseSection(key);
+  } else {
+    ini->EraseSection(entry);
+  }
+  return ini->Save(file);
+}
+
+std::vector<std::string> BuildIgnoreList(const std::vector<std::string>& skipped_key_lines,
+                                         const std::vector<std::string>& permanent,
+                                         const std::vector<std::string>& ignore_file) {
+  std::vector<std::string> list;
+  for (const std::string& line : skipped_key_lines) {
+    const size_t equals = line.rfind('=');
+    list.push_back(equals == std::string::npos ? line : line.substr(0, equals));
+  }
+  list.insert(list.end(), permanent.begin(), permanent.end());
+  list.insert(list.end(), ignore_file.begin(), ignore_file.end());
+  return list;
+}
+
+IgnoreLookup::IgnoreLookup(const std::vector<std::string>& ignore_list) {
+  for (const std::string& entry : ignore_list) {
+    const size_t slash = entry.find('\\');
+    if (slash == std::string::npos) continue;  // not an entry at all
+    // An unknown root becomes the empty text: the entry stays but can match no finding.
+    const std::string root =
+        reg::RootKeyToShortName(reg::NameToRootKey(std::string_view(entry).substr(0, slash)));
+    entries_.insert(Upper(root + entry.substr(slash)));
+  }
+}
+
+bool IgnoreLookup::Contains(std::string_view text) const {
+  return entries_.count(Upper(text)) > 0;
+}
+
+bool IgnoreLookup::IsIgnored(reg::HKEY root, std::string_view key_path,
+                             std::string_view value_name) const {
+  // A finding without a root begins with a backslash, which no entry does.
+  const std::string key = reg::RootKeyToShortName(root) + "\\" + std::string(key_path);
+  return Contains(key) || Contains(key + std::string(kValueSeparator) + std::string(value_name));
+}
+
+SkipKeyList::SkipKeyList(const std::vector<std::string>& control_sets) {
+  auto add = [this](std::string_view path) { keys_.insert(Upper(path)); };
+  for (const char* path :
+       {"Environment", "Software\\Classes", "Software\\Microsoft\\imejp\\10.0",
+        "Software\\Microsoft\\Speech\\Recognizers\\Tokens", "Software\\Microsoft\\Tracing"}) {
+    add(path);
+  }
+  for (const char* below : {"App Management\\ARPCache",
+                            "ime\\china\\imesc",
+                            "Uninstall",
+                            "App Paths",
+                            "Extensions",
+                            "Applets\\Paint\\Recent File List",
+                            "Applets\\Wordpad\\Recent File List",
+                            "Explorer\\FileExts",
+                            "Explorer\\ComDlg32\\OpenSaveMRU",
+                            "Explorer\\RunMRU",
+                            "Explorer\\Shell Folders",
+                            "Explorer\\User Shell Folders",
+                            "Explorer\\MenuOrder",
+                            "Explorer\\VolumeCaches\\Active Setup Temp Folders",
+                            "Internet Settings",
+                            "Installer\\Folders",
+                            "Installer\\UserData",
+                            "Run",
+                            "Run-",
+                            "RunServices",
+                            "RunServices-",
+                            "SharedDLLs",
+                            "Fonts"}) {
+    add(std::string("Software\\Microsoft\\Windows\\CurrentVersion\\") + below);
+  }
+  for (const char* path :
+       {"Software\\Microsoft\\Windows\\Help", "Software\\Microsoft\\Windows\\HTML Help",
+        "Software\\Microsoft\\Windows\\ShellNoRoam\\MUICache",
+        "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts",
+        "Software\\Microsoft\\Windows Search\\Gather\\Windows\\SystemIndex"}) {
+    add(path);
+  }
+  for (const char* below :
+       {"\\Services\\Eventlog", "\\Services\\SharedAccess\\Defaults\\FirewallPolicy",
+        "\\Services\\SysmonLog", "\\Services\\VXD", "\\Control\\BackupRestore",
+        "\\Control\\InstalledFiles", "\\Control\\Session Manager", "\\Control\\SessionManager",
+        "\\Control\\CrashControl", "\\Control\\VirtualDeviceDrivers", "\\Control\\WMI"}) {
+    add(std::string("System\\CurrentControlSet") + below);
+  }
+  for (const std::string& set : control_sets) add("System\\" + set);
+  for (const char* path :
+       {"Software\\Microsoft\\Advanced INF Setup",
+        "Software\\Microsoft\\Internet Explorer\\Low Rights", "Software\\Wow6432Node"}) {
+    add(path);
+  }
+}
+
+bool SkipKeyList::IsSkippedKey(std::string_view key_path) const {
+  return keys_.count(Upper(key_path)) > 0;
+}
+
+std::vector<std::string> ControlSetNames() {
+  std::vector<std::string> names;
+  reg::HKEY system = 0;
+  if (reg::RegOpenKeyExA(reg::HKEY_LOCAL_MACHINE, "System", 0, reg::KEY_READ, &system) != 0) {
+    return names;
+  }
+  constexpr std::string_view kPrefix = "CONTROLSET";
+  char name[256];
+  for (uint32_t index = 0;; ++index) {
+    uint32_t size = sizeof name;
+    const reg::LSTATUS error = reg::RegEnumKeyExA(system, index, name, &size);
+    if (error == kErrorNoMoreItems) break;
+    if (error != kErrorSuccess || size != kPrefix.size() + 3) continue;
+    std::string upper(name, size);
+    for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+    if (upper.compare(0, kPrefix.size(), kPrefix) == 0) names.emplace_back(name, size);
+  }
+  reg::RegCloseKey(system);
+  return names;
+}
+
+const std::vector<std::string>& FilterWords() {
+  static const std::vector<std::string> words = [] {
+    std::vector<std::string> plain;
+    for (const char* rotated : kRotatedWords) plain.push_back(Rotate13(rotated));
+    return plain;
+  }();
+  return words;
+}
+
+bool PassesWordFilter(std::string_view text) {
+  static const std::vector<std::u16string> words = [] {
+    std::vector<std::u16string> upper;
+    for (const std::string& word : FilterWords()) upper.push_back(Upper(word));
+    return upper;
+  }();
+  const std::u16string upper = Upper(text);
+  return std::none_of(words.begin(), words.end(), [&](const std::u16string& word) {
+    return upper.find(word) != std::u16string::npos;
+  });
+}
+
+}  // namespace hm::scan
