@@ -235,9 +235,11 @@ IgnoreLookup::IgnoreLookup(const std::vector<std::string>& ignore_list) {
   for (const std::string& entry : ignore_list) {
     const size_t slash = entry.find('\\');
     if (slash == std::string::npos) continue;  // not an entry at all
-    // An unknown root becomes the empty text: the entry stays but can match no finding.
+    // An entry with an unknown root can match no finding. (Kept with an empty root, it would
+    // match a finding that has no root at all, such as a shortcut file.)
     const std::string root =
         reg::RootKeyToShortName(reg::NameToRootKey(std::string_view(entry).substr(0, slash)));
+    if (root.empty()) continue;
     entries_.insert(Upper(root + entry.substr(slash)));
   }
 }
@@ -248,8 +250,9 @@ bool IgnoreLookup::Contains(std::string_view text) const {
 
 bool IgnoreLookup::IsIgnored(reg::HKEY root, std::string_view key_path,
                              std::string_view value_name) const {
-  // A finding without a root begins with a backslash, which no entry does.
-  const std::string key = reg::RootKeyToShortName(root) + "\\" + std::string(key_path);
+  const std::string root_name = reg::RootKeyToShortName(root);
+  if (root_name.empty()) return false;  // a finding about a file, not a key
+  const std::string key = root_name + "\\" + std::string(key_path);
   return Contains(key) || Contains(key + std::string(kValueSeparator) + std::string(value_name));
 }
 
