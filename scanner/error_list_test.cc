@@ -93,7 +93,9 @@ TEST(ErrorListTest, CountsFollowAddCheckExtractDeleteAndClear) {
   // Observers see a deleted finding before it is freed.
   recorder.link.OnChange = [&](TRegScanner*, TRegError* finding, TListNotification action) {
     recorder.events.push_back({finding, action});
-    if (finding != nullptr) EXPECT_EQ(finding->KeyPath(), "Software\\Classes\\CLSID\\B");
+    if (finding != nullptr) {
+      EXPECT_EQ(finding->KeyPath(), "Software\\Classes\\CLSID\\B");
+    }
   };
   recorder.events.clear();
   list.Delete(b);
