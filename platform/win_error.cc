@@ -18,12 +18,14 @@ std::string WinErrorMessage(uint32_t code) {
       {kErrorNotEnoughMemory, "Not enough memory resources are available to process this command."},
       {kErrorInvalidData, "The data is invalid."},
       {kErrorOutOfMemory, "Not enough memory resources are available to complete this operation."},
+      {kErrorNotSameDevice, "The system cannot move the file to a different disk drive."},
       {kErrorWriteProtect, "The media is write protected."},
       {kErrorGenFailure, "A device attached to the system is not functioning."},
       {kErrorSharingViolation,
        "The process cannot access the file because it is being used by another process."},
       {kErrorHandleEof, "Reached the end of the file."},
       {kErrorNotSupported, "The request is not supported."},
+      {kErrorBadNetpath, "The network path was not found."},
       {kErrorFileExists, "The file exists."},
       {kErrorInvalidParameter, "The parameter is incorrect."},
       {kErrorDiskFull, "There is not enough space on the disk."},
@@ -64,6 +66,7 @@ std::string WinErrorMessage(uint32_t code) {
       {kErrorPrivilegeNotHeld, "A required privilege is not held by the client."},
       {kErrorNoSuchUser, "The specified account does not exist."},
       {kErrorFileCorrupt, "The file or directory is corrupted and unreadable."},
+      {kErrorCantResolveFilename, "The name of the file cannot be resolved by the system."},
   };
   auto it = kMessages.find(code);
   if (it != kMessages.end()) return it->second;
@@ -98,6 +101,10 @@ uint32_t WinErrorFromErrno(int err) {
       return kErrorSharingViolation;
     case EINVAL:
       return kErrorInvalidParameter;
+    case EXDEV:
+      return kErrorNotSameDevice;
+    case ELOOP:
+      return kErrorCantResolveFilename;
     default:
       return kErrorGenFailure;
   }

@@ -16,11 +16,13 @@ inline constexpr uint32_t kErrorInvalidHandle = 6;
 inline constexpr uint32_t kErrorNotEnoughMemory = 8;
 inline constexpr uint32_t kErrorInvalidData = 13;
 inline constexpr uint32_t kErrorOutOfMemory = 14;
+inline constexpr uint32_t kErrorNotSameDevice = 17;
 inline constexpr uint32_t kErrorWriteProtect = 19;
 inline constexpr uint32_t kErrorGenFailure = 31;
 inline constexpr uint32_t kErrorSharingViolation = 32;
 inline constexpr uint32_t kErrorHandleEof = 38;
 inline constexpr uint32_t kErrorNotSupported = 50;
+inline constexpr uint32_t kErrorBadNetpath = 53;
 inline constexpr uint32_t kErrorFileExists = 80;
 inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorDiskFull = 112;
@@ -48,6 +50,7 @@ inline constexpr uint32_t kErrorChildMustBeVolatile = 1021;
 inline constexpr uint32_t kErrorPrivilegeNotHeld = 1314;
 inline constexpr uint32_t kErrorNoSuchUser = 1317;
 inline constexpr uint32_t kErrorFileCorrupt = 1392;
+inline constexpr uint32_t kErrorCantResolveFilename = 1921;
 
 // The system message of a code as Windows' FormatMessage gives it in English, without the trailing
 // line break ("The system cannot find the file specified."). Unknown codes get a generic text that
