@@ -819,9 +819,11 @@ LSTATUS HostRegistry::QueryInfoKey(HKEY handle, KeyInfo* info) {
   const Key& key = *resolved.primary.key;
   size_t max_subkey = key.max_subkey_name_length();
   size_t subkeys = key.subkeys().size();
-  if (resolved.secondary.key != nullptr) {
+  if (HasListedExtras(resolved)) {
+    for (const std::u16string* name : MergedNames(*state, resolved)) {
+      max_subkey = std::max(max_subkey, name->size());
+    }
     subkeys = MergedNames(*state, resolved).size();
-    max_subkey = std::max<size_t>(max_subkey, resolved.secondary.key->max_subkey_name_length());
   }
   const size_t max_name = key.max_value_name_length();
   const size_t max_data = key.max_value_data_size();
@@ -838,24 +840,40 @@ LSTATUS HostRegistry::QueryInfoKey(HKEY handle, KeyInfo* info) {
 // The subkey names of a merged HKEY_CLASSES_ROOT key in Windows' order: the union of both
 // lists, the user's key standing for both where the names are equal. Cached in the handle until
 // the tree changes. REQUIRES: tree_mutex_ held.
+// Whether the subkeys of a key are more than those stored below it: a merged classes key, or the
+// root of SYSTEM, where a running Windows shows CurrentControlSet beside the control sets.
+bool HostRegistry::HasListedExtras(const Resolved& resolved) const {
+  return resolved.secondary.key != nullptr ||
+         (resolved.primary.mount == system_ && resolved.primary.key->parent() == nullptr);
+}
+
+// The subkey names of such a key in Windows' order: the union of both lists (the user's key
+// standing for both where the names are equal), or the stored names with CurrentControlSet.
+// Cached in the handle until the tree changes. REQUIRES: tree_mutex_ held.
 const std::vector<const std::u16string*>& HostRegistry::MergedNames(OpenKeyState& state,
                                                                     const Resolved& resolved) {
+  static const std::u16string kCurrentControlSetName(kCurrentControlSet);
   const uint64_t generation = generation_.load(std::memory_order_acquire);
   std::lock_guard<std::mutex> lock(state.mutex);
   if (state.merged_generation == generation) return state.merged_names;
+  std::vector<const std::u16string*> first, second;
+  for (const auto& key : resolved.primary.key->subkeys()) first.push_back(&key->name());
+  if (resolved.secondary.key != nullptr) {
+    for (const auto& key : resolved.secondary.key->subkeys()) second.push_back(&key->name());
+  } else {
+    second.push_back(&kCurrentControlSetName);
+  }
   state.merged_names.clear();
-  const auto& user = resolved.primary.key->subkeys();
-  const auto& machine = resolved.secondary.key->subkeys();
-  size_t u = 0, m = 0;
-  while (u < user.size() || m < machine.size()) {
-    int order = u == user.size()      ? 1
-                : m == machine.size() ? -1
-                                      : hive::CompareNames(user[u]->name(), machine[m]->name());
+  size_t a = 0, b = 0;
+  while (a < first.size() || b < second.size()) {
+    const int order = a == first.size()    ? 1
+                      : b == second.size() ? -1
+                                           : hive::CompareNames(*first[a], *second[b]);
     if (order <= 0) {
-      state.merged_names.push_back(&user[u++]->name());
-      if (order == 0) ++m;
+      state.merged_names.push_back(first[a++]);
+      if (order == 0) ++b;
     } else {
-      state.merged_names.push_back(&machine[m++]->name());
+      state.merged_names.push_back(second[b++]);
     }
   }
   state.merged_generation = generation;
@@ -869,7 +887,7 @@ LSTATUS HostRegistry::EnumKey(HKEY handle, uint32_t index, std::u16string* name)
   std::shared_lock<std::shared_mutex> lock(tree_mutex_);
   Resolved resolved;
   if (LSTATUS error = ResolveState(*state, &resolved)) return error;
-  if (resolved.secondary.key != nullptr) {
+  if (HasListedExtras(resolved)) {
     const auto& names = MergedNames(*state, resolved);
     if (index >= names.size()) return kErrorNoMoreItems;
     *name = *names[index];

@@ -196,6 +196,7 @@ class HostRegistry {
   LSTATUS Walk(const PhysicalPath& physical, Location* location);
   LSTATUS ResolveLogical(HKEY root, std::u16string_view path, bool view32, Resolved* resolved);
   LSTATUS ResolveState(OpenKeyState& state, Resolved* resolved);
+  bool HasListedExtras(const Resolved& resolved) const;
   const std::vector<const std::u16string*>& MergedNames(OpenKeyState& state,
                                                         const Resolved& resolved);
   template <typename Change>

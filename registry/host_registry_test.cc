@@ -204,6 +204,10 @@ TEST_F(HostRegistryTest, EnumeratesTheMergedClassesAndTheRoots) {
   EXPECT_EQ(names(HKEY_CLASSES_ROOT, u""),
             (std::vector<std::string>{".log", ".txt", ".zzz", "CLSID", "Wow6432Node"}));
   EXPECT_EQ(names(HKEY_LOCAL_MACHINE, u""), (std::vector<std::string>{"SOFTWARE", "SYSTEM"}));
+  // A running Windows lists CurrentControlSet beside the control sets.
+  EXPECT_EQ(names(HKEY_LOCAL_MACHINE, u"SYSTEM"),
+            (std::vector<std::string>{"ControlSet001", "ControlSet002", "CurrentControlSet",
+                                      "Select"}));
   EXPECT_EQ(names(HKEY_USERS, u""),
             (std::vector<std::string>{kSid, std::string(kSid) + "_Classes"}));
 }
