@@ -129,10 +129,27 @@ Status Application::OpenInstallation(const StartupRequest& request, const Progra
     Status remembered = RememberInstallation(
         request.host.config,
         RememberedInstallation{choice.demo, choice.demo ? fs::path() : choice.root, choice.user});
-    if (!remembered.ok())
+    if (!remembered.ok()) {
       notes_.push_back("the installation chosen is not remembered: " + remembered.ToString());
+    }
   }
   return Status::Ok();
+}
+
+void Application::TakeInstanceLock(const fs::path& runtime) {
+  Status status = runtime.empty() ? Status::Error(kErrorPathNotFound, "no private runtime folder")
+                                  : Status::Ok();
+  if (status.ok()) {
+    Result<std::unique_ptr<SingleInstance>> instance =
+        SingleInstance::Acquire(runtime, InstanceKey(installation_->root(), user_sid_));
+    if (instance.ok()) {
+      instance_ = std::move(*instance);
+      return;
+    }
+    status = instance.status();
+  }
+  // The program still runs; it just cannot tell whether it runs twice.
+  notes_.push_back("other instances cannot be detected: " + status.ToString());
 }
 
 Status Application::PrepareOneInstance(const StartupRequest& request) {
@@ -168,21 +185,7 @@ Result<std::unique_ptr<Application>> Application::Start(const StartupRequest& re
   }
   HM_RETURN_IF_ERROR(app->OpenInstallation(request, *options));
 
-  Status private_folder = request.host.runtime.empty()
-                              ? Status::Error(kErrorPathNotFound, "no private runtime folder")
-                              : Status::Ok();
-  if (private_folder.ok()) {
-    Result<std::unique_ptr<SingleInstance>> instance = SingleInstance::Acquire(
-        request.host.runtime, InstanceKey(app->installation_->root(), app->user_sid_));
-    if (instance.ok()) {
-      app->instance_ = std::move(*instance);
-    } else {
-      private_folder = instance.status();
-    }
-  }
-  if (!private_folder.ok()) {
-    app->notes_.push_back("other instances cannot be detected: " + private_folder.ToString());
-  }
+  app->TakeInstanceLock(request.host.runtime);
   if (app->instance_ == nullptr || app->instance_->is_first()) {
     HM_RETURN_IF_ERROR(app->PrepareOneInstance(request));
   }

@@ -70,6 +70,7 @@ class Application {
   Application() = default;
 
   Status OpenInstallation(const StartupRequest& request, const ProgramOptions& options);
+  void TakeInstanceLock(const std::filesystem::path& runtime);
   Status PrepareOneInstance(const StartupRequest& request);
 
   std::unique_ptr<SingleInstance> instance_;  // released last

@@ -13,6 +13,10 @@ EntryPlan End(EntryPlan plan) {
 
 }  // namespace
 
+std::string SplashVersionText(const std::string& program_version) {
+  return "v. " + program_version;
+}
+
 UserMessage LowPrivilegesWarning() {
   return UserMessage{
       "It is recommended that you run Hivemend as an Administrator to ensure that all features "

@@ -19,6 +19,20 @@
 
 namespace hm::app {
 
+// What the desktop program applies at every start.
+inline constexpr int kDesignPixelsPerInch = 96;  // forms are laid out for it and never scaled
+inline constexpr int kHintPauseMs = 50;          // before a hint shows
+inline constexpr int kHintHidePauseMs = 100000;  // how long a hint stays up
+
+// The splash window: borderless, on top, centred on the main window; it closes itself after
+// kSplashCloseMs (and then asks the main window to go on with its start).
+inline constexpr int kSplashWidth = 484;
+inline constexpr int kSplashHeight = 259;
+inline constexpr int kSplashCloseMs = 2000;
+inline constexpr char kSplashLoadingText[] = "Loading . . .";
+// The version label of the splash window: "v. " and the program version.
+std::string SplashVersionText(const std::string& program_version);
+
 // A message for the message dialog: text, caption and the style number (icon and buttons, as
 // Windows message box styles).
 struct UserMessage {
@@ -75,6 +89,9 @@ EntryPlan RunEntry(const std::vector<std::string>& args, EntryContext& context);
 // What a later start sends to the running instance: the announcement, then by its arguments:
 // none -> bring forward, restore 0 and 2; first "autoscan" -> restore 0; others -> nothing more.
 std::vector<InstanceMessage> MessagesForRunningInstance(const std::vector<std::string>& args);
+
+// The interval of the delayed start-up timer that restore command 0 restarts.
+inline constexpr int kDelayedStartTimerMs = 4 * 60 * 60 * 1000;
 
 // What the running instance does on a message.
 struct InstanceReaction {

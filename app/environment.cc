@@ -167,8 +167,9 @@ Environment PrepareEnvironment(reg::HostRegistry& registry, const EnvironmentOpt
   environment.program_folder = options.program_folder;
   environment.program_version = ProgramVersion();
   MachineKey nt(registry, kNtCurrentVersion);
-  environment.windows_folder =
-      WithTrailingBackslash(nt.Text(u"SystemRoot").value_or("C:\\Windows"));
+  std::optional<std::string> system_root = nt.Text(u"SystemRoot");
+  if (!system_root || system_root->empty()) system_root = "C:\\Windows";
+  environment.windows_folder = WithTrailingBackslash(*system_root);
   environment.system_folder = environment.windows_folder + "system32\\";
   environment.windows_version = WindowsVersionCode(ReadVersionFacts(registry));
   environment.strict_administrator = MayChangeMachineHives(registry.installation());

@@ -51,8 +51,8 @@ std::string_view TrimBlanks(std::string_view text) {
 }
 
 // The lines of a settings file that are section headers or entries of a named section, each
-// ended by CR LF. Control bytes (other than tabs) mark a damaged or binary line: such lines are
-// dropped whole rather than read as a value.
+// ended by CR LF, without blanks around lines, names and values. Control bytes (other than tabs)
+// mark a damaged or binary line: such lines are dropped whole rather than read as a value.
 std::string CleanIniText(std::string_view bytes) {
   std::string clean;
   bool in_section = false;
@@ -70,11 +70,11 @@ std::string CleanIniText(std::string_view bytes) {
       continue;
     }
     const size_t equals = line.find('=');
-    if (!in_section || equals == std::string_view::npos ||
-        TrimBlanks(line.substr(0, equals)).empty()) {
-      continue;
-    }
-    clean.append(line).append("\r\n");
+    if (!in_section || equals == std::string_view::npos) continue;
+    const std::string_view name = TrimBlanks(line.substr(0, equals));
+    if (name.empty()) continue;
+    // "name = value" reads as "name=value".
+    clean.append(name).append("=").append(TrimBlanks(line.substr(equals + 1))).append("\r\n");
   }
   return clean;
 }

@@ -139,6 +139,7 @@ TEST_F(SettingsStoreTest, DamagedFileLoadsDefaultsWhereUnreadableAndSavesCleanly
       "total_error_found=-4\r"             // CR only too
       "last_scan=2024031512301234567\r\n"  // cut to 12
       "just words\r\n"
+      "window=  left, top  \r\n"
       "[unknown]\r\nkept=yes\r\n"
       "\x00\x00\x00\x00"s);
   const Settings& s = store.settings();
@@ -147,6 +148,7 @@ TEST_F(SettingsStoreTest, DamagedFileLoadsDefaultsWhereUnreadableAndSavesCleanly
   EXPECT_EQ(s.AutoRunFreq, 2);
   EXPECT_EQ(s.total_error_found, -4);
   EXPECT_EQ(s.last_scan.str(), "202403151230");
+  EXPECT_EQ(s.window, "left, top");
   EXPECT_TRUE(s.FirstTimeScan);  // section "scan" missing
 
   ASSERT_TRUE(store.Save().ok());

@@ -86,7 +86,7 @@ int Run(int argc, char** argv) {
     return plan.exit_code;
   }
   Print(plan.window == WindowStart::kSplash
-            ? "run splash v. " + (*app)->environment()->program_version
+            ? "run splash " + SplashVersionText((*app)->environment()->program_version)
             : std::string("run hidden"));
   Print("mode " + std::to_string(static_cast<int>(plan.mode)));
   Print("forceupdate " + std::to_string(plan.force_update ? 1 : 0));
