@@ -132,10 +132,16 @@ ProgramData\
 
 class FilesInstallation {
  public:
-  // `options` brings extra drive and folder mappings.
-  explicit FilesInstallation(files::HostFiles::Options options = {}) {
+  // `options` brings extra drive and folder mappings; `extra_registry` (REGEDIT5 text without
+  // its header) is applied after the installation's own.
+  explicit FilesInstallation(files::HostFiles::Options options = {},
+                             const std::string& extra_registry = "") {
     std::filesystem::create_directories(dir_.path() / "sources/registry");
     hm::testing::WriteFileBytes(dir_.path() / "sources/registry/10.reg", InstallationRegistry());
+    if (!extra_registry.empty()) {
+      hm::testing::WriteFileBytes(dir_.path() / "sources/registry/20.reg",
+                                  "Windows Registry Editor Version 5.00\n\n" + extra_registry);
+    }
     hm::testing::WriteFileBytes(dir_.path() / "sources/files.txt", kInstallationFiles);
     Status built = install::BuildInstallation(dir_.path() / "sources", root());
     EXPECT_TRUE(built.ok()) << built.ToString();
