@@ -266,3 +266,32 @@ TEST_F(CliTest, HelpPrintsUsage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CliTest, ProbeJudgesReferencesAsAScanDoes) {
+  CliRun run =
+      Cli("probe " + Demo() +
+              " 'rundll32 C:\\gone.dll,Entry' '%SystemRoot%\\System32\\cmd.exe /c' "
+              "msvcp140.dll --drive 'E:removable=" +
+              scratch_.path().string() + "' 'E:\\stderr.txt'",  // exists, on a removable drive
+          scratch_);
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_NE(run.out.find("rundll32 C:\\gone.dll,Entry\n  expanded:          rundll32"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("  ProbePath:         file C:\\Windows\\System32\\cmd.exe\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("  found on path:     c:\\windows\\system32\\msvcp140.dll\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("program exists:    yes", run.out.find("E:\\stderr.txt")),
+            std::string::npos);
+
+  CliRun bad = Cli("probe " + Demo() + " --drive 'C=/tmp' x", scratch_);
+  EXPECT_EQ(bad.exit_code, 2);
+  EXPECT_NE(bad.err.find("C: is the installation's root folder"), std::string::npos) << bad.err;
+}
+
+}  // namespace

@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
+
+#include "platform/install/win_path.h"
 
 namespace hm::cli {
 
@@ -47,5 +50,14 @@ int Check(const std::filesystem::path& path);
 int MakeDemo(const std::filesystem::path& dir, const std::filesystem::path& sources);
 int MakeInstall(const std::filesystem::path& dir, const std::filesystem::path& sources,
                 uint64_t keys, uint64_t seed);
+
+struct ProbeOptions {
+  RegistryChoice registry;
+  std::vector<install::DriveMapping> drives;  // letters other than C:
+  bool native = false;                        // WOW64 file-system redirection off
+};
+// How the path utilities judge each text (UTF-8) in the installation at `root`.
+int Probe(const std::filesystem::path& root, const std::vector<std::string>& texts,
+          const ProbeOptions& options);
 
 }  // namespace hm::cli

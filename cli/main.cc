@@ -36,6 +36,10 @@ Commands:
   make-demo DIR                 build the demo Windows installation into DIR
   make-install --keys N DIR     build the demo installation with N generated keys added
                                 (benchmark size); --seed S chooses the keys
+  probe DIR TEXT...             how file references are judged in the installation: each TEXT
+                                (a path, a command line, "%SystemRoot%\x.dll") expanded,
+                                probed, and tested as file, folder, path and program, as a scan
+                                tests them
 
 Options:
   --user NAME|SID               summary, list: the user whose hives are HKEY_CURRENT_USER
@@ -46,6 +50,10 @@ Options:
                                 earlier run are then left waiting (list never writes anything)
   --sources DIR                 installation sources for make-demo and make-install
                                 (default: the project's demo/win10)
+  --drive L[:TYPE]=FOLDER       probe: drive L: is FOLDER (TYPE fixed, removable, remote,
+                                cdrom or ramdisk; default fixed); may be repeated
+  --native                      probe: with WOW64 file-system redirection off (System32 is
+                                the native folder, not SysWOW64)
   -h, --help                    show this help
 
 Exit codes: 0 success; 1 damage found (check), a hive unreadable (describe, summary) or part
@@ -65,6 +73,8 @@ struct Arguments {
   uint64_t keys = 0;
   bool keys_given = false;
   uint64_t seed = 1;
+  std::vector<hm::install::DriveMapping> drives;
+  bool native = false;
 };
 
 bool ParseNumber(std::string_view text, uint64_t* number) {
@@ -100,6 +110,13 @@ std::string Parse(const std::vector<std::string>& args, Arguments* out) {
       out->keys_given = true;
     } else if (arg == "--seed") {
       if (!next(&value) || !ParseNumber(value, &out->seed)) return "--seed needs a number";
+    } else if (arg == "--drive") {
+      if (!next(&value)) return "--drive needs LETTER[:TYPE]=FOLDER";
+      auto drive = hm::install::ParseDriveMapping(value);
+      if (!drive.ok()) return drive.status().context();
+      out->drives.push_back(std::move(drive).value());
+    } else if (arg == "--native") {
+      out->native = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       return "unknown option " + arg;
     } else if (out->command.empty()) {
@@ -141,8 +158,14 @@ int Run(const Arguments& args) {
     if (!args.keys_given) return Fail("make-install needs --keys N");
     return MakeInstall(p[0], args.sources, args.keys, args.seed);
   }
+  if (c == "probe" && args.positional.size() >= 2) {
+    ProbeOptions options{.registry = RegistryChoice{.user = args.user},
+                         .drives = args.drives,
+                         .native = args.native};
+    return Probe(p[0], std::vector<std::string>(p.begin() + 1, p.end()), options);
+  }
   if (c == "describe" || c == "summary" || c == "list" || c == "check" || c == "make-demo" ||
-      c == "make-install") {
+      c == "make-install" || c == "probe") {
     return Fail("wrong number of arguments for " + c + " (see --help)");
   }
   if (c.empty()) return Fail("no command given (see --help)");
