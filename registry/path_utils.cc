@@ -91,6 +91,11 @@ bool IsInvalidFileNameChar(unsigned char c) {
   return IsInvalidPathChar(c) || c == '*' || c == '/' || c == ':' || c == '?' || c == '\\';
 }
 
+// The text a C string argument of a Windows function would carry: up to the first NUL.
+std::string_view CString(std::string_view text) {
+  return text.substr(0, text.find('\0'));
+}
+
 files::FsView CurrentView() {
   return FsRedirectionDisabled() ? files::FsView::kNative : files::FsView::kRedirected;
 }
@@ -236,6 +241,7 @@ std::string Utf8ToAnsi(std::string_view text) {
 // --- Kernel functions ---
 
 uint32_t GetFileAttributesA(std::string_view path) {
+  path = CString(path);
   files::HostFiles* host_files = g_files.load();
   if (host_files == nullptr) return files::kInvalidFileAttributes;
   if (path.size() >= kMaxPath && !path.starts_with("\\\\?\\")) {
@@ -247,7 +253,7 @@ uint32_t GetFileAttributesA(std::string_view path) {
 uint32_t GetDriveTypeA(std::string_view root) {
   files::HostFiles* host_files = g_files.load();
   if (host_files == nullptr) return install::kDriveNoRootDir;
-  return host_files->GetDriveType(root);
+  return host_files->GetDriveType(CString(root));
 }
 
 bool FileExists(std::string_view path) {
@@ -481,6 +487,7 @@ std::string DevicePathToDosPath(std::string_view path) {
 // --- Environment ---
 
 std::string ExpandEnvVars(std::string_view text, bool use64) {
+  text = CString(text);
   const HostEnvironment* env = g_environment.load();
   if (text.empty() || env == nullptr || text.find('%') == std::string_view::npos) {
     return std::string(text);

@@ -364,6 +364,12 @@ TEST_F(PathUtilsTest, DevicePaths) {
   RevertFsRedirection(token);
 }
 
+TEST_F(PathUtilsTest, TextsEndAtTheirFirstNulAsCStringsDo) {
+  EXPECT_TRUE(FileExists(std::string("C:\\x.dll\0garbage", 17)));
+  EXPECT_EQ(ExpandEnvVars(std::string("%windir%\0%windir%", 17), false), "C:\\Windows");
+  EXPECT_EQ(GetDriveTypeA(std::string("C:\0D:", 5)), install::kDriveFixed);
+}
+
 TEST_F(PathUtilsTest, LongPathsFailAsForTheAnsiFunctions) {
   std::string path = "C:\\" + std::string(300, 'a');
   EXPECT_EQ(GetFileAttributesA(path), files::kInvalidFileAttributes);

@@ -745,6 +745,10 @@ Result<RecycledItem> HostFiles::RecycleToBin(const Found& item, std::string_view
                          });
   if (!valid_sid)
     return Status::Error(kErrorInvalidParameter, "recycle bin of '" + std::string(sid) + "'");
+  if (item.tree->type != install::kDriveFixed) {
+    // Windows keeps no recycle bin on removable, network and CD drives.
+    return Status::Error(kErrorNotSupported, item.windows_path() + ": no recycle bin on the drive");
+  }
   if (FileNamesEqual(item.names.front(), kRecycleBin)) {
     return Status::Error(kErrorAccessDenied, item.windows_path() + " is in the recycle bin");
   }

@@ -129,6 +129,8 @@ TEST_F(HostFilesTest, DrivesMappedByOption) {
   EXPECT_EQ(files->QueryDosDevice('D'), "\\Device\\HarddiskVolume3");
   EXPECT_EQ(files->QueryDosDevice('E'), "\\Device\\HarddiskVolume4");
   EXPECT_EQ(files->QueryDosDevice('Q'), "");
+  EXPECT_EQ(files->Recycle("E:\\stick.txt", kNative, kSid).status().code(), kErrorNotSupported);
+  EXPECT_TRUE(fs::exists(mapped_.path() / "stick.txt"));
 }
 
 TEST_F(HostFilesTest, LinksAreFollowedOnlyInsideTheirRoot) {
