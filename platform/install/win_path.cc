@@ -42,46 +42,123 @@ std::optional<std::string> FindEntry(const fs::path& dir, const std::string& nam
   return best;
 }
 
-// True when `path`, with every symbolic link followed, still lies below `canonical_root`.
-bool StaysInside(const fs::path& canonical_root, const fs::path& path) {
-  std::error_code ec;
-  fs::path target = fs::canonical(path, ec);
-  if (ec) return false;  // a dangling link leads nowhere
-  auto [root_end, unused] =
-      std::mismatch(canonical_root.begin(), canonical_root.end(), target.begin(), target.end());
-  return root_end == canonical_root.end();
+// The components of an absolute host path with "." and ".." applied to the text.
+std::vector<std::string> LexicalParts(const fs::path& path) {
+  std::vector<std::string> parts;
+  for (const fs::path& part : path.lexically_normal().relative_path()) {
+    if (!part.empty() && part != "." && part != "..") parts.push_back(part.string());
+  }
+  return parts;
 }
 
+constexpr int kMaxLinkHops = 40;
+
+// Follows links below `root` from their texts alone, so that a target outside the root is never
+// looked at (not even with stat): the root's own path, as given and with its links resolved.
+class LinkResolver {
+ public:
+  explicit LinkResolver(const fs::path& root) : root_(root) {
+    std::error_code ec;
+    given_ = LexicalParts(fs::absolute(root, ec));
+    canonical_ = LexicalParts(fs::weakly_canonical(root, ec));
+  }
+
+  // Replaces *real (the link-free names of the folder holding the link `name`) by the link-free
+  // names of its target. False when the target leads outside the root, is missing or loops.
+  bool Follow(std::vector<std::string>* real, const std::string& name) {
+    if (++hops_ > kMaxLinkHops) return false;
+    std::error_code ec;
+    const fs::path target = fs::read_symlink(Host(*real) / name, ec);
+    if (ec || target.empty()) return false;
+    std::vector<std::string> destination;
+    if (target.is_absolute()) {
+      std::vector<std::string> parts = LexicalParts(target);
+      const std::vector<std::string>& root = StartsWith(parts, canonical_) ? canonical_ : given_;
+      if (!StartsWith(parts, root)) return false;
+      destination.assign(parts.begin() + root.size(), parts.end());
+    } else {
+      destination = *real;
+      for (const fs::path& part : target) {
+        if (part.empty() || part == ".") continue;
+        if (part != "..") {
+          destination.push_back(part.string());
+        } else if (destination.empty()) {
+          return false;  // above the root
+        } else {
+          destination.pop_back();
+        }
+      }
+    }
+    // The target's own components may be links too.
+    real->clear();
+    for (const std::string& part : destination) {
+      fs::file_status status = fs::symlink_status(Host(*real) / part, ec);
+      if (ec || !fs::exists(status)) return false;
+      if (fs::is_symlink(status)) {
+        if (!Follow(real, part)) return false;
+      } else {
+        real->push_back(part);
+      }
+    }
+    return true;
+  }
+
+  fs::path Host(const std::vector<std::string>& names) const {
+    fs::path path = root_;
+    for (const std::string& name : names) path /= name;
+    return path;
+  }
+
+ private:
+  static bool StartsWith(const std::vector<std::string>& parts,
+                         const std::vector<std::string>& prefix) {
+    return parts.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), parts.begin());
+  }
+
+  const fs::path root_;
+  std::vector<std::string> given_;
+  std::vector<std::string> canonical_;
+  int hops_ = 0;
+};
+
 // Walks `components` below `root`. With `allow_missing_tail`, the first missing component and
-// everything after it are appended as written instead of failing.
+// everything after it are appended as written instead of failing. The result names the path as
+// walked (links kept as names); each link is checked with LinkResolver before anything behind it
+// is looked at.
 Result<fs::path> Walk(const fs::path& root, std::string_view windows_path,
                       bool allow_missing_tail) {
   Result<std::vector<std::string>> split = SplitWindowsPath(windows_path);
   if (!split.ok()) return split.status();
   const std::vector<std::string>& components = split.value();
   std::error_code ec;
-  fs::path canonical_root = fs::canonical(root, ec);
-  if (ec) return NotFound(kErrorPathNotFound, windows_path);
-  fs::path current = root;
+  if (!fs::is_directory(root, ec)) return NotFound(kErrorPathNotFound, windows_path);
+  LinkResolver links(root);
+  fs::path shown = root;
+  std::vector<std::string> real;  // the folder walked so far, without links
   for (size_t i = 0; i < components.size(); ++i) {
     const bool last = i + 1 == components.size();
-    std::optional<std::string> entry = FindEntry(current, components[i]);
+    std::optional<std::string> entry = FindEntry(links.Host(real), components[i]);
     if (!entry) {
       if (!allow_missing_tail) {
         return NotFound(last ? kErrorFileNotFound : kErrorPathNotFound, windows_path);
       }
-      for (size_t j = i; j < components.size(); ++j) current /= components[j];
-      return current;
+      for (size_t j = i; j < components.size(); ++j) shown /= components[j];
+      return shown;
     }
-    fs::path next = current / *entry;
-    if (fs::is_symlink(fs::symlink_status(next, ec)) && !StaysInside(canonical_root, next)) {
-      return NotFound(last && !allow_missing_tail ? kErrorFileNotFound : kErrorPathNotFound,
-                      windows_path);
+    shown /= *entry;
+    if (fs::is_symlink(fs::symlink_status(links.Host(real) / *entry, ec))) {
+      if (!links.Follow(&real, *entry)) {
+        return NotFound(last && !allow_missing_tail ? kErrorFileNotFound : kErrorPathNotFound,
+                        windows_path);
+      }
+    } else {
+      real.push_back(*entry);
     }
-    if (!last && !fs::is_directory(next, ec)) return NotFound(kErrorPathNotFound, windows_path);
-    current = std::move(next);
+    if (!last && !fs::is_directory(fs::symlink_status(links.Host(real), ec))) {
+      return NotFound(kErrorPathNotFound, windows_path);
+    }
   }
-  return current;
+  return shown;
 }
 
 }  // namespace
