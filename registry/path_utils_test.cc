@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "registry/files_test_support.h"
@@ -362,6 +364,27 @@ TEST_F(PathUtilsTest, DevicePaths) {
   FsRedirectionToken token = DisableFsRedirection();
   EXPECT_TRUE(FileExists(software));
   RevertFsRedirection(token);
+}
+
+TEST_F(PathUtilsTest, RedirectionIsAStateOfEachThread) {
+  std::atomic<int> wrong{0};
+  auto prober = [&](bool native) {
+    FsRedirectionToken token{};
+    if (native) token = DisableFsRedirection();
+    for (int i = 0; i < 2000; ++i) {
+      if (FileExists("C:\\Windows\\System32\\only64.exe") != native) ++wrong;
+      if (FileExists("C:\\Windows\\System32\\only32.dll") == native) ++wrong;
+    }
+    if (native) RevertFsRedirection(token);
+  };
+  std::thread native(prober, true), redirected(prober, false);
+  std::thread dropper([&] {
+    for (int i = 0; i < 200; ++i) installation_.files().DropCache();
+  });
+  native.join();
+  redirected.join();
+  dropper.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST_F(PathUtilsTest, TextsEndAtTheirFirstNulAsCStringsDo) {
