@@ -1017,6 +1017,18 @@ LSTATUS HostRegistry::DeleteKey(HKEY parent, std::u16string_view subkey, REGSAM 
   return kErrorSuccess;
 }
 
+LSTATUS HostRegistry::GetKeySecurity(HKEY handle, std::string* descriptor) {
+  std::shared_ptr<OpenKeyState> state = Lookup(handle);
+  if (!state) return kErrorInvalidHandle;
+  if ((state->access & READ_CONTROL) == 0) return kErrorAccessDenied;
+  std::shared_lock<std::shared_mutex> lock(tree_mutex_);
+  Resolved resolved;
+  if (LSTATUS error = ResolveState(*state, &resolved)) return error;
+  const hive::SecurityRef& security = resolved.primary.key->security();
+  descriptor->assign(security ? *security : std::string());
+  return kErrorSuccess;
+}
+
 LSTATUS HostRegistry::QueryReflectionKey(HKEY handle, bool* disabled) {
   if (!installation_->is_64bit()) return kErrorNotSupported;
   std::shared_ptr<OpenKeyState> state = Lookup(handle);

@@ -126,6 +126,9 @@ class HostRegistry {
   // means the view of `parent`.
   LSTATUS DeleteKey(HKEY parent, std::u16string_view subkey, REGSAM view = 0);
 
+  // The key's security descriptor (self-relative, as stored); READ_CONTROL is needed.
+  LSTATUS GetKeySecurity(HKEY key, std::string* descriptor);
+
   // Whether the 32-bit and the 64-bit view of this key are separate keys in the hives. Windows 7
   // removed registry reflection; for an installation on disk this answers what the callers
   // actually ask: *disabled is true when the key is not shared between the views (so the 32-bit

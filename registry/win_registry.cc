@@ -185,6 +185,44 @@ LSTATUS RegFlushKey(HKEY key) {
   return g_registry->FlushKey(key);
 }
 
+namespace {
+
+// S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464, the TrustedInstaller service,
+// in its binary form.
+constexpr uint8_t kTrustedInstallerSid[] = {
+    1,    6,    0,    0,    0, 0, 0, 5, 80, 0, 0, 0,  // revision, 6 parts, NT authority, 80
+    0xB5, 0x89, 0xFB, 0x38,                           // 956008885
+    0x19, 0x84, 0xC2, 0xCB,                           // 3418522649
+    0x5C, 0x6C, 0x23, 0x6D,                           // 1831038044
+    0x57, 0x00, 0x77, 0x6E,                           // 1853292631
+    0xC0, 0x02, 0x64, 0x87,                           // 2271478464
+};
+
+// The owner SID of a self-relative security descriptor, or an empty view.
+std::string_view OwnerSid(std::string_view descriptor) {
+  if (descriptor.size() < 20) return {};
+  uint32_t offset = 0;
+  std::memcpy(&offset, descriptor.data() + 4, 4);
+  if (offset == 0 || offset + 8 > descriptor.size()) return {};
+  const size_t size = 8 + 4 * static_cast<uint8_t>(descriptor[offset + 1]);
+  if (offset + size > descriptor.size()) return {};
+  return descriptor.substr(offset, size);
+}
+
+}  // namespace
+
+bool SfcIsKeyProtected(HKEY root, std::u16string_view path, REGSAM view) {
+  if (g_registry == nullptr) return false;
+  HKEY key = 0;
+  if (g_registry->OpenKey(root, path, KEY_READ | (view & KEY_WOW64_RES), &key) != 0) return false;
+  std::string descriptor;
+  const bool read = g_registry->GetKeySecurity(key, &descriptor) == kErrorSuccess;
+  g_registry->CloseKey(key);
+  const std::string_view owner = OwnerSid(descriptor);
+  return read && owner == std::string_view(reinterpret_cast<const char*>(kTrustedInstallerSid),
+                                           sizeof kTrustedInstallerSid);
+}
+
 LSTATUS RegSaveKeyA(HKEY key, const std::filesystem::path& file) {
   if (g_registry == nullptr) return kErrorInvalidHandle;
   return g_registry->SaveKey(key, file);

@@ -60,6 +60,11 @@ LSTATUS RegDeleteKeyA(HKEY key, const char* subkey);
 LSTATUS RegDeleteKeyExA(HKEY key, const char* subkey, REGSAM view, uint32_t reserved);
 LSTATUS RegQueryReflectionKey(HKEY key, bool* disabled);
 LSTATUS RegFlushKey(HKEY key);
+// Windows Resource Protection's test: true when the key (in the view of `view`, KEY_WOW64_*) is
+// owned by TrustedInstaller, the owner Windows gives the keys it protects. Read from the key's
+// security descriptor in the hive; false when the key cannot be read.
+bool SfcIsKeyProtected(HKEY root, std::u16string_view path, REGSAM view);
+
 // The files are host paths.
 LSTATUS RegSaveKeyA(HKEY key, const std::filesystem::path& file);
 LSTATUS RegReplaceKeyA(HKEY key, const char* subkey, const std::filesystem::path& new_file,

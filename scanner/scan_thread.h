@@ -1,0 +1,115 @@
+// TScanThread: the worker of one scan. It walks the enabled categories twice, first counting
+// the items each check will step through, then checking them, in each registry view, and hands
+// every progress step and every finding to the main thread with a blocking call.
+//
+// The checks of the categories are routines with a counting and a checking form; they reach the
+// worker through the members below (StepProgress, HandOver, Terminated, ...). A category without
+// a routine runs nothing and completes with no items.
+//
+// Thread safety: the worker's state belongs to the worker thread, apart from the termination
+// request (any thread) and what the scanner reads after the worker has ended.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/main_thread.h"
+#include "registry/registry_access.h"
+#include "scanner/exclusions.h"
+#include "scanner/issue_types.h"
+
+namespace hm::scan {
+
+class TScanThread;
+
+// The check of one category. With `count_only` it only adds to the counts (AddToCount); without,
+// it steps through the same items (StepProgress) and reports findings.
+using CategoryRoutine =
+    std::function<void(TScanThread& thread, reg::TRegistryAccess& access, bool count_only)>;
+using CategoryRoutines = std::array<CategoryRoutine, kCategoryCount>;
+
+class TScanThread {
+ public:
+  struct Callbacks {
+    // Both run on the main thread while the worker waits.
+    std::function<void(const std::string& location, TErrorCategory category, int category_percent,
+                       int total_percent)>
+        progress;
+    std::function<void(const TRegErrorInfo& finding)> finding;
+    // Runs on the main thread once the worker's body has ended.
+    std::function<void()> finished;
+  };
+
+  TScanThread(TErrorCategories categories, const std::vector<std::string>& ignore_list,
+              const CategoryRoutines& routines, MainThreadQueue& main_thread, Callbacks callbacks);
+  // Waits for the thread to end (it must have been asked to, or have finished).
+  ~TScanThread();
+  TScanThread(const TScanThread&) = delete;
+  TScanThread& operator=(const TScanThread&) = delete;
+
+  void Start();
+  void Terminate() { terminated_.store(true, std::memory_order_relaxed); }
+  bool Terminated() const { return terminated_.load(std::memory_order_relaxed); }
+  // Waits for the thread itself to end (after `finished` has run).
+  void Join();
+
+  // --- For the category routines (worker thread) ---
+  TErrorCategory Category() const { return category_; }
+  // 0 = the 32-bit view, 1 = the 64-bit view.
+  uint8_t View() const { return view_; }
+  // The display name of the item under test, used as the caption of findings.
+  void SetItemCaption(std::string caption) { item_caption_ = std::move(caption); }
+  const std::string& ItemCaption() const { return item_caption_; }
+  // Counting forms: `items` more for the current category.
+  void AddToCount(int items);
+  // Checking forms: one item done, with its text.
+  void StepProgress(std::string_view location);
+  // One more test made in the current category.
+  void CountTest() { ++category_tests_[category_]; }
+  // Hands a finding to the main thread (unless termination was requested), marking it when the
+  // ignore list holds it.
+  void HandOver(TRegErrorInfo finding);
+  const IgnoreLookup& Ignores() const { return ignores_; }
+  const SkipKeyList& SkipKeys() const { return skip_keys_; }
+
+  // --- Read by the scanner after the worker has ended ---
+  TErrorCategories DoneCategories() const { return done_categories_; }
+  int CategoryTests(TErrorCategory category) const { return category_tests_[category]; }
+  int CategoryTotal(TErrorCategory category) const { return category_total_[category]; }
+  int CategoryDone(TErrorCategory category) const { return category_done_[category]; }
+
+ private:
+  void Execute();
+  void RunPass(reg::TRegistryAccess& access, bool count_only);
+  void DeliverProgress();
+
+  const TErrorCategories categories_;
+  const CategoryRoutines& routines_;
+  MainThreadQueue& main_thread_;
+  Callbacks callbacks_;
+  const IgnoreLookup ignores_;
+  const SkipKeyList skip_keys_;
+  std::atomic<bool> terminated_{false};
+  std::thread thread_;
+
+  TErrorCategories done_categories_;
+  std::array<int, kCategoryCount> category_total_{};
+  std::array<int, kCategoryCount> category_done_{};
+  std::array<int, kCategoryCount> category_tests_{};
+  int grand_total_ = 0;
+  int items_done_ = 0;
+  TErrorCategory category_ = ecShellFolders;
+  uint8_t view_ = 0;
+  std::string item_caption_;
+  std::string location_;
+  int category_percent_ = 0;
+  int total_percent_ = 0;
+};
+
+}  // namespace hm::scan
