@@ -39,62 +39,9 @@ Status ReadSettingsFile(const fs::path& file, std::string* bytes) {
   return ReadWholeFile(file, bytes);
 }
 
-bool HasControlByte(std::string_view text) {
-  return std::any_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\t'; });
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-// The lines of a settings file that are section headers or entries of a named section, each
-// ended by CR LF, without blanks around lines, names and values. Control bytes (other than tabs)
-// mark a damaged or binary line: such lines are dropped whole rather than read as a value.
-std::string CleanIniText(std::string_view bytes) {
-  std::string clean;
-  bool in_section = false;
-  size_t start = 0;
-  while (start < bytes.size()) {
-    size_t end = bytes.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) end = bytes.size();
-    const std::string_view line = TrimBlanks(bytes.substr(start, end - start));
-    start = end + 1;
-    if (end + 1 < bytes.size() && bytes[end] == '\r' && bytes[end + 1] == '\n') ++start;
-    if (line.empty() || HasControlByte(line)) continue;
-    if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-      in_section = !TrimBlanks(line.substr(1, line.size() - 2)).empty();
-      if (in_section) clean.append(line).append("\r\n");
-      continue;
-    }
-    const size_t equals = line.find('=');
-    if (!in_section || equals == std::string_view::npos) continue;
-    const std::string_view name = TrimBlanks(line.substr(0, equals));
-    if (name.empty()) continue;
-    // "name = value" reads as "name=value".
-    clean.append(name).append("=").append(TrimBlanks(line.substr(equals + 1))).append("\r\n");
-  }
-  return clean;
-}
-
-// Whether an entry reads back as written: a name without control bytes that does not begin
-// with "=" (it would read as an empty name) or ";" (a comment), a value without control bytes,
-// and no "[name=value]" that would read as a section header.
-bool Writable(std::string_view name, std::string_view value) {
-  name = TrimBlanks(name);
-  value = TrimBlanks(value);
-  if (name.empty() || name.front() == '=' || name.front() == ';' || HasControlByte(name) ||
-      HasControlByte(value)) {
-    return false;
-  }
-  return !(name.front() == '[' && !value.empty() && value.back() == ']');
-}
-
 void WriteText(IniFile* ini, std::string_view section, std::string_view name,
                std::string_view value) {
-  if (Writable(name, value)) ini->WriteString(section, TrimBlanks(name), TrimBlanks(value));
+  ini->WriteString(section, name, value);  // texts that would not read back are left out
 }
 
 int32_t ReadInteger(const IniFile& ini, std::string_view section, std::string_view name,
@@ -157,7 +104,7 @@ Status SettingsStore::Load() {
   std::string bytes;
   Status status = file.empty() ? Status::Ok() : ReadSettingsFile(file, &bytes);
   if (!status.ok()) bytes.clear();
-  ReadValues(IniFile::Parse(CleanIniText(bytes)));
+  ReadValues(IniFile::Parse(bytes));
   return status;
 }
 
@@ -258,7 +205,7 @@ Status SettingsStore::Save() {
   fs::create_directories(file->parent_path(), error);
   std::string existing;
   HM_RETURN_IF_ERROR(ReadSettingsFile(*file, &existing));
-  IniFile ini = IniFile::Parse(CleanIniText(existing));
+  IniFile ini = IniFile::Parse(existing);
   WriteValues(&ini);
   return AtomicWriteFile(*file, ini.ToText(), options_.write_options);
 }

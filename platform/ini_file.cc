@@ -18,6 +18,17 @@ char AsciiUpper(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
 }
 
+// Control bytes other than the tab mark a damaged or binary line.
+bool HasControlByte(std::string_view text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\t'; });
+}
+
+bool SectionNameWritable(std::string_view section) {
+  return !section.empty() && section.find(']') == std::string_view::npos &&
+         !HasControlByte(section);
+}
+
 }  // namespace
 
 bool IniNamesEqual(std::string_view a, std::string_view b) {
@@ -36,9 +47,13 @@ IniFile IniFile::Parse(std::string_view text) {
     std::string_view line = Trim(text.substr(start, end - start));
     start = end + 1;
     if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ++start;
-    if (line.empty() || line.front() == ';') continue;
+    if (line.empty() || line.front() == ';' || HasControlByte(line)) continue;
     if (line.front() == '[' && line.back() == ']' && line.size() >= 2) {
       std::string_view name = Trim(line.substr(1, line.size() - 2));
+      if (name.empty()) {  // entries of an unnamed section belong nowhere
+        current = nullptr;
+        continue;
+      }
       current = ini.Find(name);
       if (current == nullptr) {
         ini.sections_.push_back(Section{std::string(name), {}});
@@ -48,8 +63,9 @@ IniFile IniFile::Parse(std::string_view text) {
     }
     const size_t equals = line.find('=');
     if (current == nullptr || equals == std::string_view::npos) continue;
-    current->entries.emplace_back(std::string(Trim(line.substr(0, equals))),
-                                  std::string(line.substr(equals + 1)));
+    const std::string_view name = Trim(line.substr(0, equals));
+    if (name.empty()) continue;
+    current->entries.emplace_back(std::string(name), std::string(Trim(line.substr(equals + 1))));
   }
   return ini;
 }
@@ -129,20 +145,42 @@ std::string IniFile::ReadString(std::string_view section, std::string_view name,
   return std::string(fallback);
 }
 
-void IniFile::WriteString(std::string_view section, std::string_view name, std::string_view value) {
+bool IniFile::Writable(std::string_view section, std::string_view name, std::string_view value) {
+  name = Trim(name);
+  value = Trim(value);
+  if (!SectionNameWritable(Trim(section))) return false;
+  // A "=" inside a name is allowed: the line reads back as the same text, split at its first
+  // "=" instead (lists of "name=value" lines rely on that).
+  if (name.empty() || name.front() == ';' || name.front() == '=' || HasControlByte(name) ||
+      HasControlByte(value)) {
+    return false;
+  }
+  // "[name=value]" would read back as a section.
+  return !(name.front() == '[' && !value.empty() && value.back() == ']');
+}
+
+bool IniFile::WriteString(std::string_view section, std::string_view name, std::string_view value) {
+  if (!Writable(section, name, value)) return false;
+  section = Trim(section);
+  name = Trim(name);
+  value = Trim(value);
   AddSection(section);
   Section* s = Find(section);
   for (auto& [entry_name, entry_value] : s->entries) {
     if (IniNamesEqual(entry_name, name)) {
       entry_value = std::string(value);
-      return;
+      return true;
     }
   }
   s->entries.emplace_back(std::string(name), std::string(value));
+  return true;
 }
 
-void IniFile::AddSection(std::string_view section) {
+bool IniFile::AddSection(std::string_view section) {
+  section = Trim(section);
+  if (!SectionNameWritable(section)) return false;
   if (Find(section) == nullptr) sections_.push_back(Section{std::string(section), {}});
+  return true;
 }
 
 void IniFile::EraseSection(std::string_view section) {

@@ -1,11 +1,13 @@
 // IniFile: an initialisation file held in memory, read and written as a whole.
 //
 // The format is the classic one: "[Section]" lines, then "Name=Value" lines; names and section
-// names compare without regard to ASCII letter case; lines before the first section, blank
-// lines and lines that start with ';' are skipped when reading, as is any line of a section
-// that has no "=". Writing produces "[Section]", its entries and a blank line per section, with
-// CR LF line ends. Text is kept as the bytes of the file (a single-byte code page): nothing is
-// converted.
+// names compare without regard to ASCII letter case, and blanks around lines, names and values
+// do not count. Reading skips what cannot be an entry: blank lines, comments (';'), lines before
+// the first section or in an unnamed one, lines without "=" or without a name, and lines with
+// control bytes (a damaged or binary file), so a damaged file reads as far as it is sound.
+// Writing produces "[Section]", its entries and a blank line per section, with CR LF line ends,
+// and refuses texts that would not read back as written (line breaks, a leading ";", ...).
+// Text is kept as the bytes of the file (a single-byte code page): nothing is converted.
 //
 // Thread-compatible.
 #pragma once
@@ -48,9 +50,12 @@ class IniFile {
                          std::string_view fallback) const;
 
   // Sets the value, creating the section (at the end) and the entry (at the end of its section).
-  void WriteString(std::string_view section, std::string_view name, std::string_view value);
-  // Adds an empty section at the end unless one of that name exists.
-  void AddSection(std::string_view section);
+  // False, and nothing written, when the texts would not read back as written (Writable()).
+  bool WriteString(std::string_view section, std::string_view name, std::string_view value);
+  static bool Writable(std::string_view section, std::string_view name, std::string_view value);
+  // Adds an empty section at the end unless one of that name exists; false for a name that
+  // cannot be a section's.
+  bool AddSection(std::string_view section);
   void EraseSection(std::string_view section);
   void DeleteKey(std::string_view section, std::string_view name);
 

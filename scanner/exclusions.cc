@@ -197,10 +197,13 @@ Status AddToIgnoreFile(const std::filesystem::path& file, std::string_view entry
   Result<IniFile> ini = IniFile::Load(file);
   if (!ini.ok()) return ini.status();
   std::string_view key, value;
-  if (SplitValueEntry(entry, &key, &value)) {
-    ini->WriteString(key, value, "");
-  } else {
-    ini->AddSection(entry);  // a key already listed is not listed twice
+  // A key already listed is not listed twice.
+  const bool written = SplitValueEntry(entry, &key, &value)
+                           ? ini->WriteString(key, value.empty() ? kDefaultValueName : value, "")
+                           : ini->AddSection(entry);
+  if (!written) {
+    return Status::Error(kErrorInvalidParameter,
+                         "ignore entry '" + std::string(entry) + "' cannot be written to the file");
   }
   return ini->Save(file);
 }
