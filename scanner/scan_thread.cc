@@ -30,12 +30,14 @@ void TScanThread::Join() {
 void TScanThread::Execute() {
   try {
     reg::TRegistryAccess access(reg::KEY_READ);
+    access_ = &access;
     RunPass(access, /*count_only=*/true);
     RunPass(access, /*count_only=*/false);
   } catch (const std::exception& error) {
     // An error inside a check ends the scan; the categories not finished stay incomplete.
     std::fprintf(stderr, "hivemend: scan ended early: %s\n", error.what());
   }
+  access_ = nullptr;
   if (Terminated()) {
     for (int c = 0; c < kCategoryCount; ++c) {
       if (category_done_[c] < category_total_[c]) category_tests_[c] = 0;

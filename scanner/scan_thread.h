@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/main_thread.h"
@@ -70,12 +71,39 @@ class TScanThread {
   void AddToCount(int items);
   // Checking forms: one item done, with its text.
   void StepProgress(std::string_view location);
-  // One more test made in the current category.
-  void CountTest() { ++category_tests_[category_]; }
+  // One more test made in the current category; returns `outcome` unchanged, so that a test
+  // whose result can make a finding reads `if (CountTest(!exists)) Report(...)`.
+  bool CountTest(bool outcome = true) {
+    ++category_tests_[category_];
+    return outcome;
+  }
   // Hands a finding to the main thread (unless termination was requested), marking it when the
   // ignore list holds it.
   void HandOver(TRegErrorInfo finding);
   const IgnoreLookup& Ignores() const { return ignores_; }
+
+  // --- The check primitives (worker thread), on the scan's one access object ---
+  reg::TRegistryAccess& Access() { return *access_; }
+  // Opens `key_path` below the root read-only (never creating it). In the 64-bit view a key is
+  // examined only when its two views are separate keys: otherwise false.
+  bool OpenForCheck(const std::string& key_path);
+  // The same without the view test.
+  bool OpenPlain(const std::string& key_path);
+  // The text of a REG_SZ or REG_EXPAND_SZ value of the open key, cut at its first NUL, not
+  // expanded; false for a missing value or another type.
+  bool ReadText(const std::string& value_name, std::string* text);
+  // Fills a finding of the current category and hands it over.
+  void Report(reg::HKEY root, uint8_t view, uint8_t action, uint8_t kind, const std::string& data,
+              const std::string& value_name, const std::string& key_path,
+              const std::string& caption);
+  // A value that should hold text holds another type: one test, and a finding to delete it.
+  void ReportWrongType(const std::string& value_name, const std::string& key_path);
+  // Whether the class `name` exists below HKEY_CLASSES_ROOT (in the 32-bit view, under WOW64
+  // also the 64-bit one). With `strip`, trailing digits and dots are taken off one by one until a
+  // class exists.
+  bool ClassExists(std::string name, bool strip);
+  // Whether a file reference (a path, a command, a package or resource reference) exists.
+  bool FileReferenceExists(std::string_view reference);
   const SkipKeyList& SkipKeys() const { return skip_keys_; }
 
   // --- Read by the scanner after the worker has ended ---
@@ -107,6 +135,10 @@ class TScanThread {
   TErrorCategory category_ = ecShellFolders;
   uint8_t view_ = 0;
   std::string item_caption_;
+  reg::TRegistryAccess* access_ = nullptr;  // the scan's access object, during Execute()
+  // Names of the files and folders below the user's local application data folder, upper-cased;
+  // built on first use.
+  std::unique_ptr<std::unordered_set<std::u16string>> local_app_data_names_;
   std::string location_;
   int category_percent_ = 0;
   int total_percent_ = 0;

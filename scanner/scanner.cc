@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "registry/path_utils.h"
 #include "registry/win_registry.h"
 
 namespace hm::scan {
@@ -39,6 +40,8 @@ void TRegScanner::Start() {
   full_scan_done_ = false;
   errors_.Clear();
   run_tests_.fill(0);
+  // Files may have changed since the last scan (another program, the user): look afresh.
+  if (files::HostFiles* files = reg::ProcessFiles()) files->DropCache();
   read_only_drops_ = 0;
   TScanThread::Callbacks callbacks;
   callbacks.progress = [this](const std::string& location, TErrorCategory category,

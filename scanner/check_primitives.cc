@@ -1,0 +1,118 @@
+// The operations the category checks are written with: opening keys, reading text values,
+// counting tests, reporting findings, and the class and file-reference tests.
+#include <filesystem>
+#include <system_error>
+
+#include "platform/hive/upcase.h"
+#include "registry/path_utils.h"
+#include "registry/win_registry.h"
+#include "scanner/scan_thread.h"
+
+namespace hm::scan {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::u16string Upper(std::string_view ansi) {
+  return hive::WinUpcase(reg::AnsiToUtf16(ansi));
+}
+
+}  // namespace
+
+bool TScanThread::OpenForCheck(const std::string& key_path) {
+  if (!OpenPlain(key_path)) return false;
+  if (view_ == 1 && reg::CurrentKeyReflectionEnabled(*access_)) {
+    access_->CloseKey();
+    return false;
+  }
+  return true;
+}
+
+bool TScanThread::OpenPlain(const std::string& key_path) {
+  access_->CloseKey();
+  return access_->OpenKeyReadOnly("\\" + key_path);
+}
+
+bool TScanThread::ReadText(const std::string& value_name, std::string* text) {
+  text->clear();
+  uint32_t type = 0, size = 0;
+  const reg::HKEY key = access_->CurrentKey();
+  if (reg::RegQueryValueExA(key, value_name.c_str(), &type, nullptr, &size) != kErrorSuccess) {
+    return false;
+  }
+  if (type != reg::REG_SZ && type != reg::REG_EXPAND_SZ) return false;
+  if (size == 0) return true;
+  std::string data(size, '\0');
+  if (reg::RegQueryValueExA(key, value_name.c_str(), &type, reinterpret_cast<uint8_t*>(data.data()),
+                            &size) != kErrorSuccess) {
+    return false;
+  }
+  data.resize(std::min<size_t>(size, data.size()));
+  text->assign(data.c_str());  // up to the first NUL
+  return true;
+}
+
+void TScanThread::Report(reg::HKEY root, uint8_t view, uint8_t action, uint8_t kind,
+                         const std::string& data, const std::string& value_name,
+                         const std::string& key_path, const std::string& caption) {
+  TRegErrorInfo finding;
+  finding.View = view;
+  finding.RootKey = root;
+  finding.Caption = caption;
+  finding.KeyPath = key_path;
+  finding.ValueName = value_name;
+  finding.Data = data;
+  finding.Kind = kind;
+  finding.Action = action;
+  HandOver(std::move(finding));
+}
+
+void TScanThread::ReportWrongType(const std::string& value_name, const std::string& key_path) {
+  CountTest(true);
+  Report(access_->RootKey(), view_, raDeleteValue, 0, "REG_SZ or REG_EXPAND_SZ", value_name,
+         key_path, value_name);
+}
+
+bool TScanThread::ClassExists(std::string name, bool strip) {
+  while (true) {
+    if (name.empty()) return false;
+    bool found = reg::KeyExists(reg::HKEY_CLASSES_ROOT, /*view64=*/false, name);
+    if (!found && reg::IsWow64()) found = reg::KeyExists(reg::HKEY_CLASSES_ROOT, true, name);
+    const char last = name.back();
+    if (!strip || found || (last != '.' && !(last >= '0' && last <= '9'))) return found;
+    name.pop_back();
+  }
+}
+
+bool TScanThread::FileReferenceExists(std::string_view reference) {
+  if (reference.empty()) return false;
+  if (reference.front() == '@') reference.remove_prefix(1);
+  if (!reference.empty() && reference.front() == '{') reference.remove_prefix(1);
+  // A packaged application's resource ("Name?ms-resource:..." or "Name!App"): the package's
+  // name is looked up among the files and folders of the local application data folder.
+  size_t cut = reference.find("?ms-resource:");
+  if (cut == std::string_view::npos) cut = reference.find('!');
+  if (cut != std::string_view::npos) {
+    if (local_app_data_names_ == nullptr) {
+      local_app_data_names_ = std::make_unique<std::unordered_set<std::u16string>>();
+      files::HostFiles* files = reg::ProcessFiles();
+      const std::string folder = reg::GetLocalAppDataDir();
+      Result<fs::path> host =
+          files == nullptr || folder.empty()
+              ? Result<fs::path>(Status::Error(kErrorPathNotFound, "local application data"))
+              : files->HostPath(folder, files::FsView::kNative);
+      std::error_code error;
+      // Symbolic links are listed by name but never followed, so nothing outside is read.
+      for (auto it = host.ok() ? fs::recursive_directory_iterator(*host, error)
+                               : fs::recursive_directory_iterator();
+           !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        local_app_data_names_->insert(Upper(reg::Utf8ToAnsi(it->path().filename().string())));
+      }
+    }
+    return local_app_data_names_->count(Upper(reference.substr(0, cut))) > 0;
+  }
+  if (reference.size() >= 7 && Upper(reference.substr(0, 7)) == u"SHELL32") return true;
+  return reg::FileIsOnPath(reference);
+}
+
+}  // namespace hm::scan
