@@ -7,6 +7,8 @@
 
 #include "platform/install/builder.h"
 #include "platform/install/win_path.h"
+#include "registry/host_environment.h"
+#include "registry/path_utils.h"
 #include "registry/registry_access.h"
 #include "registry/win_registry.h"
 
@@ -167,11 +169,38 @@ Status Application::PrepareOneInstance(const StartupRequest& request) {
     options.host_data_fallback =
         request.host.data / "installations" / InstanceKey(installation_->root(), user_sid_);
   }
+  // The installation's own environment and shell folders, then its files.
+  host_environment_ = reg::HostEnvironment::Build(*registry_);
+  options.local_app_data = host_environment_->SpecialFolder(reg::CSIDL_LOCAL_APPDATA);
+  while (!options.local_app_data.empty() && options.local_app_data.back() == '\\') {
+    options.local_app_data.pop_back();
+  }
   environment_ = std::make_unique<Environment>(PrepareEnvironment(*registry_, options));
+  OpenFiles(request, options.local_app_data);
   settings_ = std::make_unique<SettingsStore>(environment_->data_folder);
   Status loaded = settings_->Load();
   if (!loaded.ok()) notes_.push_back("the settings could not be read: " + loaded.ToString());
   return Status::Ok();
+}
+
+// Opens the installation's files for the path tests and shell operations. A data folder on the
+// host is mapped where the installation would have held it, so that the program's own files
+// keep their Windows paths.
+void Application::OpenFiles(const StartupRequest& request, const std::string& local_app_data) {
+  files::HostFiles::Options options;
+  const DataFolder& data = environment_->data_folder;
+  if (!data.in_installation() && !data.path().empty() && !local_app_data.empty()) {
+    options.folders.push_back({local_app_data + "\\" + std::string(kCompanyFolder), data.path()});
+  }
+  if (!request.host.data.empty()) options.host_trash = request.host.data.parent_path() / "Trash";
+  Result<std::unique_ptr<files::HostFiles>> files =
+      reg::OpenInstallationFiles(*installation_, *host_environment_, std::move(options));
+  if (!files.ok()) {
+    notes_.push_back("the installation's files cannot be examined: " + files.status().ToString());
+    return;
+  }
+  files_ = std::move(*files);
+  reg::SetProcessFiles(files_.get(), host_environment_.get());
 }
 
 Result<std::unique_ptr<Application>> Application::Start(const StartupRequest& request) {
@@ -195,10 +224,15 @@ Result<std::unique_ptr<Application>> Application::Start(const StartupRequest& re
 }
 
 Application::~Application() {
+  if (files_ != nullptr && reg::ProcessFiles() == files_.get()) {
+    reg::SetProcessFiles(nullptr, nullptr);
+  }
   if (registry_ != nullptr && reg::ProcessRegistry() == registry_.get()) {
     reg::SetProcessRegistry(nullptr);
   }
   settings_.reset();
+  files_.reset();
+  host_environment_.reset();
   registry_.reset();
   instance_.reset();
 }

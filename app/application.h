@@ -25,8 +25,10 @@
 #include "app/host_folders.h"
 #include "app/settings_store.h"
 #include "app/single_instance.h"
+#include "platform/files/host_files.h"
 #include "platform/install/installation.h"
 #include "platform/status.h"
+#include "registry/host_environment.h"
 #include "registry/host_registry.h"
 
 namespace hm::app {
@@ -72,11 +74,14 @@ class Application {
   Status OpenInstallation(const StartupRequest& request, const ProgramOptions& options);
   void TakeInstanceLock(const std::filesystem::path& runtime);
   Status PrepareOneInstance(const StartupRequest& request);
+  void OpenFiles(const StartupRequest& request, const std::string& local_app_data);
 
   std::unique_ptr<SingleInstance> instance_;  // released last
   std::shared_ptr<const install::Installation> installation_;
   std::string user_sid_;
   std::unique_ptr<reg::HostRegistry> registry_;
+  std::unique_ptr<reg::HostEnvironment> host_environment_;
+  std::unique_ptr<files::HostFiles> files_;
   std::unique_ptr<Environment> environment_;
   std::unique_ptr<SettingsStore> settings_;
   EntryPlan plan_;

@@ -12,8 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kCompanyFolder = "Corvexa";
-
 // Creates the folder when missing and tells whether this process may put files into it.
 bool UsableFolder(const fs::path& folder) {
   std::error_code error;
@@ -59,17 +57,18 @@ Result<fs::path> DataFolder::Map(std::string_view relative) const {
 }
 
 std::optional<std::string> LocalAppDataWindowsPath(const install::UserProfile& user) {
-  // Windows keeps the folder at this place below the profile unless the user moved it; the
-  // shell-folder lookup of the installation will take over here.
+  // Windows keeps the folder at this place below the profile unless the user moved it (the
+  // installation's shell folders say where, when they can be read).
   if (user.profile_path.empty()) return std::nullopt;
   return install::ExpandSystemVariables(user.profile_path) + "\\AppData\\Local";
 }
 
 DataFolder PrepareDataFolder(const install::Installation& installation,
-                             const install::UserProfile* user, const fs::path& host_fallback,
-                             const fs::path& program_folder) {
+                             const install::UserProfile* user, const std::string& local_app_data,
+                             const fs::path& host_fallback, const fs::path& program_folder) {
   if (user != nullptr) {
-    std::optional<std::string> local = LocalAppDataWindowsPath(*user);
+    std::optional<std::string> local =
+        local_app_data.empty() ? LocalAppDataWindowsPath(*user) : local_app_data;
     std::optional<std::string> relative =
         local ? RelativeToDriveC(*local + "\\" + std::string(kCompanyFolder)) : std::nullopt;
     if (relative) {

@@ -55,6 +55,9 @@ class DataFolder {
   bool in_installation_ = false;
 };
 
+// The name of the program's data folder below the local application data folder.
+inline constexpr std::string_view kCompanyFolder = "Corvexa";
+
 // The user's local application data folder as a Windows path ("C:\Users\demo\AppData\Local"),
 // from the profile folder; nullopt when the profile has no usable path.
 std::optional<std::string> LocalAppDataWindowsPath(const install::UserProfile& user);
@@ -62,8 +65,10 @@ std::optional<std::string> LocalAppDataWindowsPath(const install::UserProfile& u
 // Finds or creates the data folder: "Corvexa" in the local application data folder of `user`
 // inside `installation` when it exists or can be created there and this process may write it;
 // else "Corvexa" below `host_fallback` (created as needed); else `program_folder`.
+// `local_app_data` is that folder as the installation's shell folders name it; when empty, the
+// profile's usual place (LocalAppDataWindowsPath) stands in.
 DataFolder PrepareDataFolder(const install::Installation& installation,
-                             const install::UserProfile* user,
+                             const install::UserProfile* user, const std::string& local_app_data,
                              const std::filesystem::path& host_fallback,
                              const std::filesystem::path& program_folder);
 

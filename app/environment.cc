@@ -175,8 +175,9 @@ Environment PrepareEnvironment(reg::HostRegistry& registry, const EnvironmentOpt
   environment.strict_administrator = MayChangeMachineHives(registry.installation());
   environment.administrator = AdministratorFlag(
       environment.windows_version, environment.strict_administrator, InHostAdministratorsGroup());
-  environment.data_folder = PrepareDataFolder(registry.installation(), registry.user(),
-                                              options.host_data_fallback, options.program_folder);
+  environment.data_folder =
+      PrepareDataFolder(registry.installation(), registry.user(), options.local_app_data,
+                        options.host_data_fallback, options.program_folder);
   return environment;
 }
 

@@ -75,6 +75,9 @@ struct EnvironmentOptions {
   std::filesystem::path program_folder;
   // Where the data folder goes when the installation cannot hold it (see PrepareDataFolder).
   std::filesystem::path host_data_fallback;
+  // The user's local application data folder as the installation names it (its shell folders);
+  // empty: the usual place below the profile.
+  std::string local_app_data;
 };
 
 // Gathers the environment, creating the data folder when missing.

@@ -65,8 +65,10 @@ class EnvironmentTest : public ::testing::Test {
     return registry.ok() ? std::move(*registry) : nullptr;
   }
   EnvironmentOptions Options() const {
-    return EnvironmentOptions{.program_folder = dir_ / "bin",
-                              .host_data_fallback = dir_ / "host-data"};
+    EnvironmentOptions options;
+    options.program_folder = dir_ / "bin";
+    options.host_data_fallback = dir_ / "host-data";
+    return options;
   }
 
   TempDir dir_;
@@ -92,6 +94,18 @@ TEST_F(EnvironmentTest, Windows10InstallationWithItsUsersDataFolder) {
   // These test files belong to this process, so it may change the machine hives.
   EXPECT_TRUE(environment.strict_administrator);
   EXPECT_TRUE(environment.administrator);
+}
+
+TEST_F(EnvironmentTest, TheDataFolderFollowsAMovedLocalApplicationDataFolder) {
+  const fs::path root = BuildTestInstallation(dir_);
+  auto registry = Open(root);
+  ASSERT_TRUE(registry);
+  EnvironmentOptions options = Options();
+  options.local_app_data = "C:\\Profiles\\Ann\\Local";  // as the user's shell folders say
+  Environment environment = PrepareEnvironment(*registry, options);
+  EXPECT_TRUE(environment.data_folder.in_installation());
+  EXPECT_EQ(environment.data_folder.windows_path(), "C:\\Profiles\\Ann\\Local\\Corvexa");
+  EXPECT_TRUE(fs::is_directory(root / "Profiles/Ann/Local/Corvexa"));
 }
 
 TEST_F(EnvironmentTest, OlderWindowsIsToldByCurrentVersion) {
