@@ -808,33 +808,43 @@ LSTATUS HostRegistry::CreatePath(OpenKeyState& state, Resolved* resolved, bool* 
 // ---------------------------------------------------------------------------------------------
 // Reading
 
-LSTATUS HostRegistry::QueryInfoKey(HKEY handle, KeyInfo* info) {
+// Checks a handle and its rights, then runs `read` on its keys while the registry is held for
+// reading.
+template <typename Read>
+LSTATUS HostRegistry::ReadKey(HKEY handle, REGSAM needed, Read read) {
   std::shared_ptr<OpenKeyState> state = Lookup(handle);
   if (!state) return kErrorInvalidHandle;
-  if ((state->access & KEY_QUERY_VALUE) == 0) return kErrorAccessDenied;
+  if ((state->access & needed) != needed) return kErrorAccessDenied;
   std::shared_lock<std::shared_mutex> lock(tree_mutex_);
   Resolved resolved;
   if (LSTATUS error = ResolveState(*state, &resolved)) return error;
-  *info = KeyInfo();
-  const Key& key = *resolved.primary.key;
-  size_t max_subkey = key.max_subkey_name_length();
-  size_t subkeys = key.subkeys().size();
-  if (HasListedExtras(resolved)) {
-    for (const std::u16string* name : MergedNames(*state, resolved)) {
-      max_subkey = std::max(max_subkey, name->size());
+  return read(*state, resolved);
+}
+
+LSTATUS HostRegistry::QueryInfoKey(HKEY handle, KeyInfo* info) {
+  auto read = [&](OpenKeyState& state, const Resolved& resolved) -> LSTATUS {
+    *info = KeyInfo();
+    const Key& key = *resolved.primary.key;
+    size_t max_subkey = key.max_subkey_name_length();
+    size_t subkeys = key.subkeys().size();
+    if (HasListedExtras(resolved)) {
+      for (const std::u16string* name : MergedNames(state, resolved)) {
+        max_subkey = std::max(max_subkey, name->size());
+      }
+      subkeys = MergedNames(state, resolved).size();
     }
-    subkeys = MergedNames(*state, resolved).size();
-  }
-  const size_t max_name = key.max_value_name_length();
-  const size_t max_data = key.max_value_data_size();
-  info->subkeys = Clamp32(subkeys);
-  info->max_subkey_len = Clamp32(max_subkey);
-  info->max_class_len = Clamp32(key.class_name().size() / 2);
-  info->values = Clamp32(key.values().size());
-  info->max_value_name_len = Clamp32(max_name);
-  info->max_value_len = Clamp32(max_data);
-  info->last_write_time = key.last_write_time();
-  return kErrorSuccess;
+    const size_t max_name = key.max_value_name_length();
+    const size_t max_data = key.max_value_data_size();
+    info->subkeys = Clamp32(subkeys);
+    info->max_subkey_len = Clamp32(max_subkey);
+    info->max_class_len = Clamp32(key.class_name().size() / 2);
+    info->values = Clamp32(key.values().size());
+    info->max_value_name_len = Clamp32(max_name);
+    info->max_value_len = Clamp32(max_data);
+    info->last_write_time = key.last_write_time();
+    return kErrorSuccess;
+  };
+  return ReadKey(handle, KEY_QUERY_VALUE, read);
 }
 
 // The subkey names of a merged HKEY_CLASSES_ROOT key in Windows' order: the union of both
@@ -881,48 +891,39 @@ const std::vector<const std::u16string*>& HostRegistry::MergedNames(OpenKeyState
 }
 
 LSTATUS HostRegistry::EnumKey(HKEY handle, uint32_t index, std::u16string* name) {
-  std::shared_ptr<OpenKeyState> state = Lookup(handle);
-  if (!state) return kErrorInvalidHandle;
-  if ((state->access & KEY_ENUMERATE_SUB_KEYS) == 0) return kErrorAccessDenied;
-  std::shared_lock<std::shared_mutex> lock(tree_mutex_);
-  Resolved resolved;
-  if (LSTATUS error = ResolveState(*state, &resolved)) return error;
-  if (HasListedExtras(resolved)) {
-    const auto& names = MergedNames(*state, resolved);
-    if (index >= names.size()) return kErrorNoMoreItems;
-    *name = *names[index];
+  auto read = [&](OpenKeyState& state, const Resolved& resolved) -> LSTATUS {
+    if (HasListedExtras(resolved)) {
+      const auto& names = MergedNames(state, resolved);
+      if (index >= names.size()) return kErrorNoMoreItems;
+      *name = *names[index];
+      return kErrorSuccess;
+    }
+    const auto& subkeys = resolved.primary.key->subkeys();
+    if (index >= subkeys.size()) return kErrorNoMoreItems;
+    *name = subkeys[index]->name();
     return kErrorSuccess;
-  }
-  const auto& subkeys = resolved.primary.key->subkeys();
-  if (index >= subkeys.size()) return kErrorNoMoreItems;
-  *name = subkeys[index]->name();
-  return kErrorSuccess;
+  };
+  return ReadKey(handle, KEY_ENUMERATE_SUB_KEYS, read);
 }
 
 LSTATUS HostRegistry::EnumValue(HKEY handle, uint32_t index, ValueVisitor visit) {
-  std::shared_ptr<OpenKeyState> state = Lookup(handle);
-  if (!state) return kErrorInvalidHandle;
-  if ((state->access & KEY_QUERY_VALUE) == 0) return kErrorAccessDenied;
-  std::shared_lock<std::shared_mutex> lock(tree_mutex_);
-  Resolved resolved;
-  if (LSTATUS error = ResolveState(*state, &resolved)) return error;
-  const auto& values = resolved.primary.key->values();
-  if (index >= values.size()) return kErrorNoMoreItems;
-  visit(values[index]);
-  return kErrorSuccess;
+  auto read = [&](OpenKeyState& state, const Resolved& resolved) -> LSTATUS {
+    const auto& values = resolved.primary.key->values();
+    if (index >= values.size()) return kErrorNoMoreItems;
+    visit(values[index]);
+    return kErrorSuccess;
+  };
+  return ReadKey(handle, KEY_QUERY_VALUE, read);
 }
 
 LSTATUS HostRegistry::QueryValue(HKEY handle, std::u16string_view name, ValueVisitor visit) {
-  std::shared_ptr<OpenKeyState> state = Lookup(handle);
-  if (!state) return kErrorInvalidHandle;
-  if ((state->access & KEY_QUERY_VALUE) == 0) return kErrorAccessDenied;
-  std::shared_lock<std::shared_mutex> lock(tree_mutex_);
-  Resolved resolved;
-  if (LSTATUS error = ResolveState(*state, &resolved)) return error;
-  const hive::Value* value = resolved.primary.key->FindValue(name);
-  if (value == nullptr) return kErrorFileNotFound;
-  visit(*value);
-  return kErrorSuccess;
+  auto read = [&](OpenKeyState& state, const Resolved& resolved) -> LSTATUS {
+    const hive::Value* value = resolved.primary.key->FindValue(name);
+    if (value == nullptr) return kErrorFileNotFound;
+    visit(*value);
+    return kErrorSuccess;
+  };
+  return ReadKey(handle, KEY_QUERY_VALUE, read);
 }
 
 LSTATUS HostRegistry::EnumValue(HKEY key, uint32_t index, ValueEntry* value) {
@@ -1018,15 +1019,12 @@ LSTATUS HostRegistry::DeleteKey(HKEY parent, std::u16string_view subkey, REGSAM 
 }
 
 LSTATUS HostRegistry::GetKeySecurity(HKEY handle, std::string* descriptor) {
-  std::shared_ptr<OpenKeyState> state = Lookup(handle);
-  if (!state) return kErrorInvalidHandle;
-  if ((state->access & READ_CONTROL) == 0) return kErrorAccessDenied;
-  std::shared_lock<std::shared_mutex> lock(tree_mutex_);
-  Resolved resolved;
-  if (LSTATUS error = ResolveState(*state, &resolved)) return error;
-  const hive::SecurityRef& security = resolved.primary.key->security();
-  descriptor->assign(security ? *security : std::string());
-  return kErrorSuccess;
+  auto read = [&](OpenKeyState& state, const Resolved& resolved) -> LSTATUS {
+    const hive::SecurityRef& security = resolved.primary.key->security();
+    descriptor->assign(security ? *security : std::string());
+    return kErrorSuccess;
+  };
+  return ReadKey(handle, READ_CONTROL, read);
 }
 
 LSTATUS HostRegistry::QueryReflectionKey(HKEY handle, bool* disabled) {

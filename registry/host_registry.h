@@ -202,6 +202,8 @@ class HostRegistry {
   bool HasListedExtras(const Resolved& resolved) const;
   const std::vector<const std::u16string*>& MergedNames(OpenKeyState& state,
                                                         const Resolved& resolved);
+  template <typename Read>
+  LSTATUS ReadKey(HKEY handle, REGSAM needed, Read read);
   template <typename Change>
   LSTATUS ChangeKey(HKEY handle, REGSAM needed, Change change);
   void CollectWatchers(const Mount* mount, const hive::Key& changed, Callbacks* due);

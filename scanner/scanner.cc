@@ -130,22 +130,27 @@ int TRegScanner::SelectedCount() const {
   return sum;
 }
 
-int TRegScanner::GroupErrorCount(int group) const {
+namespace {
+
+// The sum of `count` over the categories of a group.
+template <typename Count>
+int SumOverGroup(int group, Count count) {
+  const TErrorCategories members = GroupMembers(group);
   int sum = 0;
   for (int c = 0; c < kCategoryCount; ++c) {
-    if (GroupMembers(group).Contains(TErrorCategory(c)))
-      sum += errors_.CategoryCount(TErrorCategory(c));
+    if (members.Contains(TErrorCategory(c))) sum += count(TErrorCategory(c));
   }
   return sum;
 }
 
+}  // namespace
+
+int TRegScanner::GroupErrorCount(int group) const {
+  return SumOverGroup(group, [this](TErrorCategory c) { return errors_.CategoryCount(c); });
+}
+
 int TRegScanner::GroupSelectedCount(int group) const {
-  int sum = 0;
-  for (int c = 0; c < kCategoryCount; ++c) {
-    if (GroupMembers(group).Contains(TErrorCategory(c)))
-      sum += errors_.SelectedCount(TErrorCategory(c));
-  }
-  return sum;
+  return SumOverGroup(group, [this](TErrorCategory c) { return errors_.SelectedCount(c); });
 }
 
 TRegError* TRegScanner::GetError(TErrorCategory category, int index) const {
