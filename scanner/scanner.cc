@@ -3,12 +3,17 @@
 #include <charconv>
 
 #include "registry/path_utils.h"
+#include "scanner/class_checks.h"
 #include "registry/win_registry.h"
 
 namespace hm::scan {
 
 const CategoryRoutines& DefaultCategoryRoutines() {
-  static const CategoryRoutines routines{};
+  static const CategoryRoutines routines = [] {
+    CategoryRoutines table;
+    AddClassChecks(&table);
+    return table;
+  }();
   return routines;
 }
 
