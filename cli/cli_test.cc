@@ -2,6 +2,8 @@
 // wrong input, checking exit codes and what it prints.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -292,6 +294,111 @@ TEST_F(CliTest, ProbeJudgesReferencesAsAScanDoes) {
   CliRun bad = Cli("probe " + Demo() + " --drive 'C=/tmp' x", scratch_);
   EXPECT_EQ(bad.exit_code, 2);
   EXPECT_NE(bad.err.find("C: is the installation's root folder"), std::string::npos) << bad.err;
+}
+
+}  // namespace
+
+namespace {
+
+// Every file of the installation's registry: the hives and their logs.
+std::map<std::string, std::string> HiveBytes(const std::filesystem::path& root) {
+  std::map<std::string, std::string> bytes;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string name = entry.path().filename().string();
+    if (!entry.is_regular_file()) continue;
+    if (entry.path().parent_path().filename() == "config" || name.starts_with("NTUSER.DAT") ||
+        name.starts_with("UsrClass.dat")) {
+      bytes[entry.path().string()] = hm::testing::ReadFileBytes(entry.path());
+    }
+  }
+  return bytes;
+}
+
+TEST_F(CliTest, ScanPrintsEveryGroupAndTheTotalsAndWritesNothing) {
+  const auto before = HiveBytes(demo_->path());
+  ASSERT_EQ(before.size(), 7u);
+  CliRun run = Cli("scan " + Demo(), scratch_);
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(run.err, "");  // no progress line when stderr is not a terminal
+  size_t at = 0;
+  for (const std::string& heading :
+       {"Operating System Issues Group\n", "COM and ActiveX Issues Group\n",
+        "Windows User Profile Issues Group\n", "Software and File Issues Group\n",
+        "Driver Related Issues Group\n", "Findings by category:\n", "  23  History Lists ",
+        "Total findings: ", "Registry health: "}) {
+    at = run.out.find(heading, at);
+    ASSERT_NE(at, std::string::npos) << heading << " in order in\n" << run.out;
+  }
+  EXPECT_EQ(run.out.find("stopped"), std::string::npos) << run.out;
+  EXPECT_EQ(HiveBytes(demo_->path()), before);
+}
+
+// The JSON form parses, and says the same as the text about what was scanned.
+TEST_F(CliTest, ScanJsonParsesAndCountsTheChosenCategories) {
+  const std::string script = scratch_.path() / "check.py";
+  hm::testing::WriteFileBytes(
+      script,
+      "import json, sys\n"
+      "d = json.load(sys.stdin)\n"
+      "assert isinstance(d['findings'], list)\n"
+      "assert [c['category'] for c in d['counts']] == [1, 3, 10], d['counts']\n"
+      "assert d['total'] == len(d['findings']) and d['stopped'] is False and d['complete']\n"
+      "print('ok')\n");
+  std::string out;
+  const int code =
+      RunCommand(std::string("'") + HM_CLI_PATH + "' scan --json --categories " +
+                     "'deep scan,1, VIRTUALDEVICES,3' " + Demo() + " | python3 " + Quote(script),
+                 &out);
+  EXPECT_EQ(code, 0) << out;
+  EXPECT_EQ(out, "ok\n");
+}
+
+// Hive replacements left waiting by an earlier run stay waiting: the scan opens the registry
+// read-only then, and says so.
+TEST_F(CliTest, ScanLeavesWaitingHiveReplacementsAlone) {
+  const auto root = scratch_ / "c";
+  ASSERT_EQ(Cli("make-demo " + Quote(root.string()), scratch_).exit_code, 0);
+  const auto replacement = scratch_ / "DEFAULT.new";
+  const auto journal = root / "ProgramData/Corvexa/pending-hive-replacements.txt";
+  hm::testing::WriteFileBytes(replacement,
+                              hm::testing::ReadFileBytes(root / "Windows/System32/config/DEFAULT"));
+  std::filesystem::create_directories(journal.parent_path());
+  hm::testing::WriteFileBytes(journal, "HKU\\.DEFAULT\t" + replacement.string() + "\t" +
+                                           (scratch_ / "DEFAULT.old").string() + "\r\n");
+  const auto before = HiveBytes(root);
+
+  CliRun run = Cli("scan " + Quote(root.string()), scratch_);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_NE(run.out.find("Note: Hive replacements are waiting"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Note: the hive HKLM\\SOFTWARE is read-only"), std::string::npos)
+      << run.out;
+  EXPECT_EQ(HiveBytes(root), before);
+  EXPECT_TRUE(std::filesystem::exists(journal));
+  EXPECT_TRUE(std::filesystem::exists(replacement));
+}
+
+TEST_F(CliTest, ScanRefusesBadCategoriesWithOneLine) {
+  const struct {
+    std::string categories;
+    std::string says;
+  } kCases[] = {
+      {"24", "unknown scan category '24'"},
+      {"-1", "unknown scan category '-1'"},
+      {"0,,1", "unknown scan category ''"},
+      {"Deep Scan,Registry", "unknown scan category 'Registry'"},
+      {"", "--categories needs a list"},
+  };
+  for (const auto& c : kCases) {
+    CliRun run = Cli("scan --categories " + Quote(c.categories) + " " + Demo(), scratch_);
+    EXPECT_EQ(run.exit_code, 2) << c.categories;
+    EXPECT_EQ(run.out, "") << c.categories;
+    EXPECT_EQ(run.err.rfind("hivemend-cli: ", 0), 0u) << c.categories;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << c.categories << ": " << run.err;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+  }
+  CliRun folder = Cli("scan " + Quote((scratch_ / "nothing").string()), scratch_);
+  EXPECT_EQ(folder.exit_code, 2);
+  EXPECT_NE(folder.err.find("scan needs an installation folder"), std::string::npos) << folder.err;
 }
 
 }  // namespace

@@ -60,4 +60,19 @@ struct ProbeOptions {
 int Probe(const std::filesystem::path& root, const std::vector<std::string>& texts,
           const ProbeOptions& options);
 
+// The exit code of a scan ended by SIGINT (128 + the signal number, as shells report it).
+inline constexpr int kExitStopped = 130;
+
+struct ScanOptions {
+  // The user of HKEY_CURRENT_USER; read_only is decided by Scan() itself.
+  RegistryChoice registry;
+  // Comma-separated category numbers or names; empty for every category.
+  std::string categories;
+  bool json = false;
+};
+// Scans the installation at `root` for registry problems and prints the findings. Never writes
+// to the installation. kExitOk when the scan completed, kExitStopped when SIGINT stopped it,
+// kExitDamaged when a check failed and the scan ended early.
+int Scan(const std::filesystem::path& root, const ScanOptions& options);
+
 }  // namespace hm::cli

@@ -40,9 +40,17 @@ Commands:
                                 (a path, a command line, "%SystemRoot%\x.dll") expanded,
                                 probed, and tested as file, folder, path and program, as a scan
                                 tests them
+  scan DIR                      the registry scan: findings by group and category (each with its
+                                key, and "\\:" and the value where it is about one, the form
+                                of an ignore entry), counts per category, total and health.
+                                Never writes to the installation. Skipped keys, the permanent
+                                ignore list and the user's ignore.txt (in Corvexa in the user's
+                                local application data folder) are honoured. Progress shows on
+                                stderr when it is a terminal; Ctrl+C stops the scan and prints
+                                what was found so far (exit code 130)
 
 Options:
-  --user NAME|SID               summary, list: the user whose hives are HKEY_CURRENT_USER
+  --user NAME|SID               summary, list, probe, scan: the user whose hives are HKEY_CURRENT_USER
                                 (default: the first profile that has its hives)
   --view 64|32                  list: the registry view of a 64-bit installation (default 64;
                                 32 is what a 32-bit program sees, e.g. SOFTWARE\WOW6432Node)
@@ -54,10 +62,21 @@ Options:
                                 cdrom or ramdisk; default fixed); may be repeated
   --native                      probe: with WOW64 file-system redirection off (System32 is
                                 the native folder, not SysWOW64)
+  --categories LIST             scan: only these categories, comma-separated, each a number
+                                0-23, a display name ("Deep Scan") or a short name (any case):
+                                0 ShellFolders, 1 TypeLib, 2 FileTypes, 3 CLSIDs,
+                                4 Interfaces, 5 AppIDs, 6 CodePages, 7 ContentType,
+                                8 Applications, 9 KnownDLLs, 10 VirtualDevices,
+                                11 OpenGLDrivers, 12 SharedFiles, 13 StartMenu, 14 Startup,
+                                15 HelpFiles, 16 WindowsFonts, 17 AppPaths, 18 FileExtensions,
+                                19 HTMLHelp, 20 InstalledFiles, 21 AddRemoveCache,
+                                22 FilePathRefs, 23 HistoryLists (default: all)
+  --json                        scan: one JSON object (findings, counts, total, health, notes)
   -h, --help                    show this help
 
-Exit codes: 0 success; 1 damage found (check), a hive unreadable (describe, summary) or part
-of a listing unreadable (list); 2 bad input.
+Exit codes: 0 success; 1 damage found (check), a hive unreadable (describe, summary), part
+of a listing unreadable (list) or a scan that ended early on an error (scan); 2 bad input;
+130 scan stopped by Ctrl+C.
 )";
 
 struct Arguments {
@@ -75,6 +94,8 @@ struct Arguments {
   uint64_t seed = 1;
   std::vector<hm::install::DriveMapping> drives;
   bool native = false;
+  std::string categories;
+  bool json = false;
 };
 
 bool ParseNumber(std::string_view text, uint64_t* number) {
@@ -117,6 +138,12 @@ std::string Parse(const std::vector<std::string>& args, Arguments* out) {
       out->drives.push_back(std::move(drive).value());
     } else if (arg == "--native") {
       out->native = true;
+    } else if (arg == "--categories") {
+      if (!next(&out->categories) || out->categories.empty()) {
+        return "--categories needs a list of categories";
+      }
+    } else if (arg == "--json") {
+      out->json = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       return "unknown option " + arg;
     } else if (out->command.empty()) {
@@ -164,8 +191,13 @@ int Run(const Arguments& args) {
                          .native = args.native};
     return Probe(p[0], std::vector<std::string>(p.begin() + 1, p.end()), options);
   }
+  if (c == "scan" && Count(args, 1, 1)) {
+    return Scan(p[0], ScanOptions{.registry = RegistryChoice{.user = args.user},
+                                  .categories = args.categories,
+                                  .json = args.json});
+  }
   if (c == "describe" || c == "summary" || c == "list" || c == "check" || c == "make-demo" ||
-      c == "make-install" || c == "probe") {
+      c == "make-install" || c == "probe" || c == "scan") {
     return Fail("wrong number of arguments for " + c + " (see --help)");
   }
   if (c.empty()) return Fail("no command given (see --help)");
