@@ -1,0 +1,97 @@
+// The scan of the demo installation: its findings must be exactly the faults planted in its
+// sources, as listed in demo/win10/expected-findings.txt (nothing missing, nothing extra).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/install/builder.h"
+#include "registry/host_environment.h"
+#include "registry/path_utils.h"
+#include "registry/registry_access.h"
+#include "registry/win_registry.h"
+#include "scanner/exclusions.h"
+#include "scanner/scanner.h"
+#include "tests/support/testing.h"
+
+namespace hm::scan {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The categories whose checks exist so far; the expected findings of the others wait for them.
+constexpr TErrorCategory kCheckedCategories[] = {ecTypeLib, ecCLSIDs, ecInterfaces, ecAppIDs};
+
+// One line of the expected-findings file: fields separated by tabs.
+std::string Line(const TRegError& finding) {
+  return std::string(CategoryName(finding.Category())) + "\t" + std::to_string(finding.View()) +
+         "\t" + std::to_string(finding.Kind()) + "\t" + std::to_string(finding.Action()) + "\t" +
+         finding.KeyText() + "\t" + finding.ValueName() + "\t" + finding.Data();
+}
+
+// The expected lines of the checked categories ('#' starts a comment line).
+std::multiset<std::string> Expected() {
+  std::multiset<std::string> lines;
+  const std::string text =
+      hm::testing::ReadFileBytes(hm::testing::SourceDir() / "demo/win10/expected-findings.txt");
+  for (const std::string& line : TextToLines(text)) {
+    if (line.empty() || line.front() == '#') continue;
+    const std::string category = line.substr(0, line.find('\t'));
+    if (std::any_of(std::begin(kCheckedCategories), std::end(kCheckedCategories),
+                    [&](TErrorCategory c) { return CategoryName(c) == category; })) {
+      lines.insert(line);
+    }
+  }
+  return lines;
+}
+
+TEST(DemoScanTest, FindsExactlyThePlantedFaults) {
+  hm::testing::TempDir dir;
+  const fs::path root = dir.path() / "demo";
+  ASSERT_TRUE(install::BuildInstallation(hm::testing::SourceDir() / "demo/win10", root).ok());
+  auto installation = install::Installation::Open(root);
+  ASSERT_TRUE(installation.ok());
+  auto registry = reg::HostRegistry::Open(std::move(*installation), {});
+  ASSERT_TRUE(registry.ok());
+  reg::SetProcessRegistry(registry->get());
+  reg::InitRegistryAccess(**registry);
+  std::unique_ptr<reg::HostEnvironment> environment = reg::HostEnvironment::Build(**registry);
+  auto files = reg::OpenInstallationFiles((*registry)->installation(), *environment, {});
+  ASSERT_TRUE(files.ok());
+  reg::SetProcessFiles(files->get(), environment.get());
+
+  MainThreadQueue queue;
+  TRegScanner scanner(queue);
+  TErrorCategories categories;
+  for (TErrorCategory c : kCheckedCategories) categories.Include(c);
+  scanner.SetScanCategories(categories);
+  auto skipped = DefaultSkippedKeys();
+  auto permanent = LoadPermanentIgnores();
+  ASSERT_TRUE(skipped.ok() && permanent.ok());
+  scanner.SetIgnoreList(BuildIgnoreList(*skipped, *permanent, {}));
+  bool complete = false;
+  scanner.OnScanComplete = [&](TRegScanner*) { complete = true; };
+  scanner.Start();
+  queue.ServeUntil([&] { return complete; });
+
+  std::multiset<std::string> found;
+  for (int i = 0; i < scanner.ErrorCount(); ++i) found.insert(Line(*scanner.Errors().Item(i)));
+  const std::multiset<std::string> expected = Expected();
+  std::vector<std::string> missing, extra;
+  std::set_difference(expected.begin(), expected.end(), found.begin(), found.end(),
+                      std::back_inserter(missing));
+  std::set_difference(found.begin(), found.end(), expected.begin(), expected.end(),
+                      std::back_inserter(extra));
+  for (const std::string& line : missing) ADD_FAILURE() << "not found: " << line;
+  for (const std::string& line : extra) ADD_FAILURE() << "not expected: " << line;
+  EXPECT_EQ(scanner.ReadOnlyDrops(), 0);
+
+  reg::SetProcessFiles(nullptr, nullptr);
+  reg::SetProcessRegistry(nullptr);
+}
+
+}  // namespace
+}  // namespace hm::scan
