@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/install/installation.h"
+#include "registry/host_registry.h"
 #include "tests/support/testing.h"
 
 namespace {
@@ -314,6 +316,30 @@ std::map<std::string, std::string> HiveBytes(const std::filesystem::path& root) 
   return bytes;
 }
 
+// Registers a class whose in-process server file is missing, in the 64-bit view: a finding the
+// class checks make. The file name holds a quote and a letter outside ASCII.
+void PlantMissingServer(const std::filesystem::path& root) {
+  auto installation = hm::install::Installation::Open(root);
+  ASSERT_TRUE(installation.ok());
+  auto registry = hm::reg::HostRegistry::Open(std::move(installation).value(), {});
+  ASSERT_TRUE(registry.ok());
+  hm::reg::HKEY key = 0;
+  ASSERT_EQ((*registry)->CreateKey(
+                hm::reg::HKEY_LOCAL_MACHINE,
+                u"SOFTWARE\\Classes\\CLSID\\{0D5E6F70-1A2B-4C3D-8E9F-A0B1C2D3E4F5}\\InprocServer32",
+                hm::reg::KEY_ALL_ACCESS | hm::reg::KEY_WOW64_64KEY, &key),
+            0);
+  const std::u16string data = u"C:\\Gone\\Caf\u00e9 \"x\".dll";
+  std::string bytes;
+  for (char16_t c : data + u'\0') {
+    bytes += static_cast<char>(c & 0xff);
+    bytes += static_cast<char>(c >> 8);
+  }
+  ASSERT_EQ((*registry)->SetValue(key, u"", hm::reg::REG_SZ, bytes), 0);
+  (*registry)->CloseKey(key);
+  ASSERT_TRUE((*registry)->Commit().ok());
+}
+
 TEST_F(CliTest, ScanPrintsEveryGroupAndTheTotalsAndWritesNothing) {
   const auto before = HiveBytes(demo_->path());
   ASSERT_EQ(before.size(), 7u);
@@ -358,6 +384,7 @@ TEST_F(CliTest, ScanJsonParsesAndCountsTheChosenCategories) {
 TEST_F(CliTest, ScanLeavesWaitingHiveReplacementsAlone) {
   const auto root = scratch_ / "c";
   ASSERT_EQ(Cli("make-demo " + Quote(root.string()), scratch_).exit_code, 0);
+  PlantMissingServer(root);
   const auto replacement = scratch_ / "DEFAULT.new";
   const auto journal = root / "ProgramData/Corvexa/pending-hive-replacements.txt";
   hm::testing::WriteFileBytes(replacement,
@@ -369,6 +396,10 @@ TEST_F(CliTest, ScanLeavesWaitingHiveReplacementsAlone) {
 
   CliRun run = Cli("scan " + Quote(root.string()), scratch_);
   EXPECT_EQ(run.exit_code, 0) << run.err;
+  // Every finding needs a key that can be changed; on read-only hives they are all dropped.
+  EXPECT_NE(run.out.find("\nTotal findings: 0\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("were dropped because their hive is read-only"), std::string::npos)
+      << run.out;
   EXPECT_NE(run.out.find("Note: Hive replacements are waiting"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("Note: the hive HKLM\\SOFTWARE is read-only"), std::string::npos)
       << run.out;
@@ -399,6 +430,49 @@ TEST_F(CliTest, ScanRefusesBadCategoriesWithOneLine) {
   CliRun folder = Cli("scan " + Quote((scratch_ / "nothing").string()), scratch_);
   EXPECT_EQ(folder.exit_code, 2);
   EXPECT_NE(folder.err.find("scan needs an installation folder"), std::string::npos) << folder.err;
+}
+
+}  // namespace
+
+namespace {
+
+// A finding shows its title, key and description in its group and category, and the JSON form
+// carries the code-page text as escapes.
+TEST_F(CliTest, ScanShowsAPlantedFindingAsTextAndJson) {
+  const auto root = scratch_ / "c";
+  ASSERT_EQ(Cli("make-demo " + Quote(root.string()), scratch_).exit_code, 0);
+  PlantMissingServer(root);
+  const std::string key =
+      "HKLM\\Software\\Classes\\CLSID\\{0D5E6F70-1A2B-4C3D-8E9F-A0B1C2D3E4F5}\\InprocServer32";
+
+  CliRun text = Cli("scan --categories 3 " + Quote(root.string()), scratch_);
+  ASSERT_EQ(text.exit_code, 0) << text.err;
+  const size_t group = text.out.find("COM and ActiveX Issues Group\n  Deep Scan\n    ");
+  ASSERT_NE(group, std::string::npos) << text.out;
+  const size_t line = text.out.find(": " + key + "\n      ", group);
+  EXPECT_NE(line, std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("Caf\u00e9 \"x\".dll", line), std::string::npos) << text.out;
+
+  const std::string script = scratch_.path() / "check.py";
+  hm::testing::WriteFileBytes(
+      script,
+      "import json, sys\n"
+      "raw = sys.stdin.read()\n"
+      "assert raw.isascii()\n"
+      "f = [x for x in json.loads(raw)['findings'] if '{0D5E6F70-' in x['key']]\n"
+      "assert len(f) == 1, f\n"
+      "assert f[0]['data'] == 'C:\\\\Gone\\\\Caf\\u00e9 \"x\".dll', f[0]\n"
+      "assert f[0]['root'] == 'HKLM' and f[0]['view'] == 64 and f[0]['category'] == 3, f[0]\n"
+      "assert f[0]['key'].endswith('\\\\InprocServer32') and f[0]['value'] is None, f[0]\n"
+      "assert f[0]['group_name'] == 'COM and ActiveX Issues' and f[0]['title'], f[0]\n"
+      "print('ok')\n");
+  std::string out;
+  EXPECT_EQ(RunCommand(std::string("'") + HM_CLI_PATH + "' scan --json --categories 3 " +
+                           Quote(root.string()) + " | python3 " + Quote(script),
+                       &out),
+            0)
+      << out;
+  EXPECT_EQ(out, "ok\n");
 }
 
 }  // namespace
