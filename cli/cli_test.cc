@@ -347,7 +347,7 @@ TEST_F(CliTest, ScanPrintsEveryGroupAndTheTotalsAndWritesNothing) {
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(run.err, "");  // no progress line when stderr is not a terminal
   size_t at = 0;
-  for (const std::string& heading :
+  for (const char* heading :
        {"Operating System Issues Group\n", "COM and ActiveX Issues Group\n",
         "Windows User Profile Issues Group\n", "Software and File Issues Group\n",
         "Driver Related Issues Group\n", "Findings by category:\n", "  23  History Lists ",
@@ -473,6 +473,15 @@ TEST_F(CliTest, ScanShowsAPlantedFindingAsTextAndJson) {
             0)
       << out;
   EXPECT_EQ(out, "ok\n");
+
+  // The user's ignore file in the data folder keeps the finding out; the others stay.
+  const auto data = root / "Users/demo/AppData/Local/Corvexa";
+  std::filesystem::create_directories(data);
+  hm::testing::WriteFileBytes(data / "ignore.txt", "[" + key + "]\r\n");
+  CliRun ignored = Cli("scan --categories 3 " + Quote(root.string()), scratch_);
+  ASSERT_EQ(ignored.exit_code, 0) << ignored.err;
+  EXPECT_EQ(ignored.out.find(key), std::string::npos) << ignored.out;
+  EXPECT_NE(ignored.out.find("  Deep Scan\n    "), std::string::npos) << ignored.out;
 }
 
 }  // namespace
