@@ -709,9 +709,19 @@ LSTATUS HostRegistry::OpenOrCreate(HKEY parent, std::u16string_view subkey, REGS
   if (!parent_state) return kErrorInvalidHandle;
   if (!subkey.empty() && subkey.front() == u'\\') return kErrorBadPathname;
 
-  auto state = std::make_shared<OpenKeyState>();
+  // Many opens fail (a check looks for subkeys that most keys lack): the state of a failed open
+  // is kept for this thread's next one instead of being allocated anew each time.
+  thread_local std::shared_ptr<OpenKeyState> spare;
+  std::shared_ptr<OpenKeyState> state = std::move(spare);
+  if (state == nullptr) state = std::make_shared<OpenKeyState>();
+  state->generation.store(0, std::memory_order_relaxed);
+  state->merged_generation = 0;
   state->root = parent_state->root;
-  state->path = JoinPath(parent_state->path, subkey);
+  state->path.assign(parent_state->path);
+  if (!subkey.empty()) {
+    if (!state->path.empty()) state->path += u'\\';
+    state->path += subkey;
+  }
   if (!state->path.empty() && state->path.back() == u'\\') state->path.pop_back();
   state->view32 = (access & KEY_WOW64_64KEY)   ? false
                   : (access & KEY_WOW64_32KEY) ? true
@@ -733,7 +743,10 @@ LSTATUS HostRegistry::OpenOrCreate(HKEY parent, std::u16string_view subkey, REGS
     if (error == kErrorSuccess) error = FinishOpen(access, resolved, state.get());
   }
   RunCallbacks(std::move(due));
-  if (error != kErrorSuccess) return error;
+  if (error != kErrorSuccess) {
+    spare = std::move(state);
+    return error;
+  }
   *result = AddHandle(std::move(state));
   return kErrorSuccess;
 }
@@ -1032,9 +1045,10 @@ LSTATUS HostRegistry::QueryReflectionKey(HKEY handle, bool* disabled) {
   std::shared_ptr<OpenKeyState> state = Lookup(handle);
   if (!state) return kErrorInvalidHandle;
   std::shared_lock<std::shared_mutex> lock(tree_mutex_);
-  Components components;
+  // Per-thread buffers: a scan asks this for most keys it examines in the 64-bit view.
+  thread_local Components components;
+  thread_local std::array<PhysicalPath, 2> view64, view32;
   if (LSTATUS error = SplitPath(state->path, &components)) return error;
-  std::array<PhysicalPath, 2> view64, view32;
   size_t count64 = 0, count32 = 0;
   if (LSTATUS error = MapToHives(state->root, components, false, &view64, &count64)) return error;
   if (LSTATUS error = MapToHives(state->root, components, true, &view32, &count32)) return error;

@@ -60,6 +60,27 @@ void TRegScannerChangeLink::Change(TRegError* finding, TListNotification action)
 // ---------------------------------------------------------------------------------------------
 // TErrorList
 
+namespace {
+
+// What makes two findings the same for the duplicate test.
+std::string Identity(reg::HKEY root, const std::string& caption, const std::string& key_path,
+                     const std::string& value_name, const std::string& data) {
+  std::string identity = std::to_string(root);
+  for (const std::string* part : {&caption, &key_path, &value_name, &data}) {
+    identity += '\0';
+    identity += std::to_string(part->size());  // lengths keep the parts apart whatever they hold
+    identity += ':';
+    identity += *part;
+  }
+  return identity;
+}
+
+std::string IdentityOf(const TRegError& f) {
+  return Identity(f.RootKey(), f.Caption(), f.KeyPath(), f.ValueName(), f.Data());
+}
+
+}  // namespace
+
 TErrorList::TErrorList() = default;
 
 TErrorList::~TErrorList() {
@@ -73,6 +94,8 @@ TErrorList::~TErrorList() {
 
 TRegError* TErrorList::Add(std::unique_ptr<TRegError> finding) {
   TRegError* raw = finding.get();
+  if (!items_.empty() && items_.back()->category_ != raw->category_) tail_run_.clear();
+  if (!tail_run_stale_) tail_run_.insert(IdentityOf(*raw));
   items_.push_back(std::move(finding));
   Notify(raw, lnAdded);
   return raw;
@@ -116,6 +139,7 @@ std::unique_ptr<TRegError> TErrorList::Release(TRegError* finding) {
 }
 
 void TErrorList::Notify(TRegError* finding, TListNotification action) {
+  if (action != lnAdded) tail_run_stale_ = true;
   if (action == lnAdded) {
     finding->owner_ = this;
     by_category_[finding->category_].push_back(finding);
@@ -154,17 +178,20 @@ int TErrorList::SelectedCount(TErrorCategory category) const {
   return selected_.at(category);
 }
 
-bool TErrorList::IsDuplicate(const TRegErrorInfo& info) const {
+void TErrorList::RebuildTailRun() {
+  tail_run_.clear();
+  tail_run_stale_ = false;
   for (auto it = items_.rbegin(); it != items_.rend(); ++it) {
-    const TRegError& finding = **it;
-    if (finding.category_ != info.Category) return false;
-    if (finding.root_key_ != info.RootKey || finding.caption_ != info.Caption ||
-        finding.key_path_ != info.KeyPath) {
-      continue;
-    }
-    if (finding.value_name_ == info.ValueName && finding.data_ == info.Data) return true;
+    if ((*it)->category_ != items_.back()->category_) break;
+    tail_run_.insert(IdentityOf(**it));
   }
-  return false;
+}
+
+bool TErrorList::IsDuplicate(const TRegErrorInfo& info) {
+  if (items_.empty() || items_.back()->category_ != info.Category) return false;
+  if (tail_run_stale_) RebuildTailRun();
+  return tail_run_.count(
+             Identity(info.RootKey, info.Caption, info.KeyPath, info.ValueName, info.Data)) > 0;
 }
 
 void TErrorList::RegisterLink(TRegScannerChangeLink* link, TRegScanner* scanner) {

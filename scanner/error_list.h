@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "scanner/issue_types.h"
@@ -123,7 +124,8 @@ class TErrorList {
 
   // True when the run of findings of the candidate's category at the end of the list already
   // holds one with the same root, caption, key path, value name and data (compared exactly).
-  bool IsDuplicate(const TRegErrorInfo& info) const;
+  // Constant time on average: the run at the end is kept in an index.
+  bool IsDuplicate(const TRegErrorInfo& info);
 
   // Observers, in registration order. Registering a link registered elsewhere moves it here.
   void RegisterLink(TRegScannerChangeLink* link, TRegScanner* scanner);
@@ -144,6 +146,11 @@ class TErrorList {
   std::array<int, kCategoryCount> selected_{};
   std::vector<TRegScannerChangeLink*> links_;
   int lock_count_ = 0;
+  // The findings of the run of one category at the end of the list, by their identity (root,
+  // caption, key path, value name, data); rebuilt after a removal.
+  std::unordered_multiset<std::string> tail_run_;
+  bool tail_run_stale_ = false;
+  void RebuildTailRun();
 };
 
 }  // namespace hm::scan

@@ -154,8 +154,14 @@ TEST(ErrorListTest, DuplicatesAreSoughtOnlyInTheLastRunOfTheCategory) {
   other_view.View = 1;
   other_view.Kind = 7;
   EXPECT_TRUE(list.IsDuplicate(other_view));  // view and kind take no part
-  list.Add(std::make_unique<TRegError>(Info(ecTypeLib, "T")));
+  TRegError* other = list.Add(std::make_unique<TRegError>(Info(ecTypeLib, "T")));
   EXPECT_FALSE(list.IsDuplicate(Info(ecCLSIDs, "K", "V", "D")));  // behind another category
+  // Removals change the run at the end: the earlier run is seen again, a removed one is gone.
+  list.Delete(other);
+  EXPECT_TRUE(list.IsDuplicate(Info(ecCLSIDs, "K", "V", "D")));
+  list.Delete(list.Item(0));
+  EXPECT_FALSE(list.IsDuplicate(Info(ecCLSIDs, "K", "V", "D")));
+  EXPECT_TRUE(list.IsDuplicate(Info(ecCLSIDs, "Other")));
 }
 
 TEST(IssueTypesTest, DescriptionsOfEveryKind) {

@@ -348,14 +348,17 @@ const std::vector<std::string>& FilterWords() {
 }
 
 bool PassesWordFilter(std::string_view text) {
-  static const std::vector<std::u16string> words = [] {
-    std::vector<std::u16string> upper;
-    for (const std::string& word : FilterWords()) upper.push_back(Upper(word));
-    return upper;
-  }();
-  const std::u16string upper = Upper(text);
-  return std::none_of(words.begin(), words.end(), [&](const std::u16string& word) {
-    return upper.find(word) != std::u16string::npos;
+  // The words are ASCII, so lower-casing the ASCII letters of the text is enough to find them
+  // (a code-page letter never lower-cases into an ASCII one). Checks call this for most
+  // references they test: no allocation per call.
+  thread_local std::string lower;
+  lower.assign(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  const std::vector<std::string>& words = FilterWords();
+  return std::none_of(words.begin(), words.end(), [&](const std::string& word) {
+    return lower.find(word) != std::string::npos;
   });
 }
 
