@@ -608,12 +608,23 @@ namespace {
 
 // The depth of logical path below which no rule of the registry (mounts, links, the 32-bit
 // view) applies any more: a deeper key's place in its hive is its parent's place plus its name.
-size_t DeepestRule(HKEY root, bool view32) {
+size_t DeepestRule(HKEY root, bool view32, std::u16string_view path) {
   switch (root) {
-    case HKEY_LOCAL_MACHINE:
-      // SYSTEM\CurrentControlSet\Control\hivelist; with the 32-bit view the deepest shared key
-      // below SOFTWARE.
-      return view32 ? 7 : 4;
+    case HKEY_LOCAL_MACHINE: {
+      // The first two components decide: SOFTWARE\Classes\CLSID is redirected at its third;
+      // elsewhere in SOFTWARE the 32-bit view's deepest shared key has seven, the link of
+      // WOW6432Node\Classes three; SYSTEM\CurrentControlSet\Control\hivelist has four.
+      const size_t first_end = std::min(path.find(u'\\'), path.size());
+      const std::u16string_view first = path.substr(0, first_end);
+      const std::u16string_view rest =
+          first_end < path.size() ? path.substr(first_end + 1) : std::u16string_view();
+      const std::u16string_view second = rest.substr(0, std::min(rest.find(u'\\'), rest.size()));
+      if (NamesEqual(first, u"SOFTWARE")) {
+        if (NamesEqual(second, kClassesKey)) return 3;
+        return view32 ? 7 : 3;
+      }
+      return NamesEqual(first, u"SYSTEM") ? 4 : 1;
+    }
     case HKEY_USERS:
       return 4;  // <SID>\Software\Classes\CLSID
     case HKEY_CURRENT_USER:
@@ -678,7 +689,7 @@ LSTATUS HostRegistry::ResolveForOpen(const OpenKeyState& state, Resolved* resolv
   const OpenCache::Entry* parent = cut == std::u16string_view::npos ? nullptr : &cache.SlotFor(cut);
   if (parent != nullptr && parent->resolved.primary.mount != nullptr &&
       SameUnits(parent->path, path.substr(0, cut)) &&
-      DeeperThan(path, DeepestRule(state.root, state.view32))) {
+      DeeperThan(path, DeepestRule(state.root, state.view32, path))) {
     const std::u16string_view name = path.substr(cut + 1);
     Location user{parent->resolved.primary.mount, parent->resolved.primary.key->FindSubkey(name)};
     Location machine = parent->resolved.secondary;
