@@ -6,7 +6,8 @@
 //
 // It builds the demo installation with --keys generated keys (default 200,000), then adds
 // --classes class registrations (default 100,000; each a class key with a server, a program
-// identifier and, for every fourth, an icon; some servers missing) to SOFTWARE.
+// identifier and, for every fourth, an icon; 2% of the servers and 1% of the program identifiers
+// missing, which gives some thousands of findings) to SOFTWARE.
 #include <unistd.h>
 
 #include <algorithm>
@@ -60,14 +61,14 @@ void AddClasses(const fs::path& root, int count) {
                   i & 0xFFFF, static_cast<unsigned>(i));
     hive::Key* key = clsid->CreateSubkey(FromUtf8(guid)).value();
     (void)key->SetValue(u"", hive::kRegSz, Utf16Data("Generated class " + std::to_string(i)));
-    const bool missing = random() % 10 == 0;
+    const bool missing = random() % 50 == 0;  // 2%: a real registry has few broken servers
     hive::Key* server = key->CreateSubkey(u"InprocServer32").value();
     (void)server->SetValue(
         u"", hive::kRegSz,
         Utf16Data(missing ? "C:\\Program Files\\Gone\\gone" + std::to_string(i % 97) + ".dll"
                           : "C:\\Windows\\System32\\shell32.dll"));
     hive::Key* progid = key->CreateSubkey(u"ProgID").value();
-    (void)progid->SetValue(u"", hive::kRegSz, Utf16Data(i % 7 == 0 ? "Gone.Prog.1" : "txtfile"));
+    (void)progid->SetValue(u"", hive::kRegSz, Utf16Data(i % 100 == 0 ? "Gone.Prog.1" : "txtfile"));
     if (i % 4 == 0) {
       hive::Key* icon = key->CreateSubkey(u"DefaultIcon").value();
       (void)icon->SetValue(u"", hive::kRegSz, Utf16Data("%SystemRoot%\\System32\\imageres.dll,-2"));

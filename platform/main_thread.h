@@ -13,6 +13,7 @@
 // ServeUntil() only on the main thread (the thread that created the queue).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -49,8 +50,9 @@ class MainThreadQueue {
 
  private:
   struct Pending {
+    explicit Pending(FunctionRef<void()> c) : call(c) {}
     FunctionRef<void()> call;
-    bool done = false;
+    std::atomic<bool> done{false};
   };
 
   const std::thread::id main_thread_;
@@ -59,7 +61,8 @@ class MainThreadQueue {
   std::condition_variable posted_;    // a call was queued
   std::condition_variable finished_;  // a call has run
   std::deque<Pending*> queue_;
-  int serving_depth_ = 0;  // main thread only
+  std::atomic<size_t> queued_{0};  // queue_.size(), readable without the mutex
+  int serving_depth_ = 0;          // main thread only
 };
 
 }  // namespace hm

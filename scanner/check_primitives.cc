@@ -1,5 +1,7 @@
 // The operations the category checks are written with: opening keys, reading text values,
 // counting tests, reporting findings, and the class and file-reference tests.
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -35,20 +37,24 @@ bool TScanThread::OpenPlain(const std::string& key_path) {
 
 bool TScanThread::ReadText(const std::string& value_name, std::string* text) {
   text->clear();
-  uint32_t type = 0, size = 0;
+  // One read into a buffer that usually fits, a second only for longer data.
+  thread_local std::string data(1024, '\0');
+  uint32_t type = 0;
+  uint32_t size = static_cast<uint32_t>(data.size());
   const reg::HKEY key = access_->CurrentKey();
-  if (reg::RegQueryValueExA(key, value_name.c_str(), &type, nullptr, &size) != kErrorSuccess) {
+  reg::LSTATUS error = reg::RegQueryValueExA(key, value_name.c_str(), &type,
+                                             reinterpret_cast<uint8_t*>(data.data()), &size);
+  if (error == kErrorMoreData && (type == reg::REG_SZ || type == reg::REG_EXPAND_SZ)) {
+    data.resize(size);
+    error = reg::RegQueryValueExA(key, value_name.c_str(), &type,
+                                  reinterpret_cast<uint8_t*>(data.data()), &size);
+    if (error != kErrorSuccess) return false;
+  } else if (error != kErrorSuccess) {
     return false;
   }
   if (type != reg::REG_SZ && type != reg::REG_EXPAND_SZ) return false;
-  if (size == 0) return true;
-  std::string data(size, '\0');
-  if (reg::RegQueryValueExA(key, value_name.c_str(), &type, reinterpret_cast<uint8_t*>(data.data()),
-                            &size) != kErrorSuccess) {
-    return false;
-  }
-  data.resize(std::min<size_t>(size, data.size()));
-  text->assign(data.c_str());  // up to the first NUL
+  const size_t length = std::min<size_t>(size, data.size());
+  text->assign(data.data(), strnlen(data.data(), length));  // up to the first NUL
   return true;
 }
 

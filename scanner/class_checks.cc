@@ -3,8 +3,12 @@
 // under HKEY_CURRENT_USER and reports references that lead nowhere.
 #include "scanner/class_checks.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "registry/path_utils.h"
 #include "registry/registry_access.h"
+#include "registry/win_registry.h"
 
 namespace hm::scan {
 namespace {
@@ -124,11 +128,38 @@ void ServerCheck(Item& item, const std::string& key) {
   item.access().CloseKey();
 }
 
+// The names of the open key's subkeys, upper-cased (ASCII letters), so that the many subkey
+// checks of a class look only for subkeys it has; an open of a missing subkey fails anyway.
+std::vector<std::string> SubkeyNames(TRegistryAccess& access) {
+  std::vector<std::string> names;
+  reg::KeyInfo info;
+  if (reg::RegQueryInfoKeyA(access.CurrentKey(), &info) != kErrorSuccess) return names;
+  char name[256];
+  for (uint32_t index = 0; index < info.subkeys; ++index) {
+    uint32_t size = sizeof name;
+    if (reg::RegEnumKeyExA(access.CurrentKey(), index, name, &size) != kErrorSuccess) continue;
+    std::string upper(name, size);
+    for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+    names.push_back(std::move(upper));
+  }
+  return names;
+}
+
+bool Has(const std::vector<std::string>& upper_names, std::string_view name) {
+  auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
+  return std::any_of(upper_names.begin(), upper_names.end(), [&](const std::string& candidate) {
+    return candidate.size() == name.size() &&
+           std::equal(name.begin(), name.end(), candidate.begin(),
+                      [&](char a, char b) { return upper(a) == b; });
+  });
+}
+
 uint8_t ClassItem(TScanThread& thread, const std::string& path) {
   Item item(thread);
   thread.StepProgress(path);
   if (!thread.OpenPlain(path)) return Continue(thread);
   item.CaptionFromDefault(path);
+  const std::vector<std::string> subkeys = SubkeyNames(item.access());
   // In the 64-bit view only classes of their own are examined; the subkey checks below find
   // nothing for a shared class, since OpenForCheck refuses its subkeys too.
   const bool own_key = thread.View() != 1 || !reg::CurrentKeyReflectionEnabled(item.access());
@@ -138,21 +169,27 @@ uint8_t ClassItem(TScanThread& thread, const std::string& path) {
       item.Find(raDeleteValue, 13, value, "AppID", path);
     }
   }
-  IconCheck(thread, path);
-  for (const char* sub : {"\\ToolboxBitmap", "\\ToolboxBitmap32"}) BitmapCheck(item, path + sub);
-  for (const char* sub : {"\\ProgID", "\\VersionIndependentProgID"}) {
-    item.ReferenceCheck(path + sub, raDeleteKey, 14, "", /*program_id=*/true);
+  if (Has(subkeys, "DefaultIcon")) IconCheck(thread, path);
+  for (const char* sub : {"ToolboxBitmap", "ToolboxBitmap32"}) {
+    if (Has(subkeys, sub)) BitmapCheck(item, path + "\\" + sub);
   }
-  for (const char* sub : {"\\InprocHandler", "\\InprocHandler32", "\\InprocServer",
-                          "\\InprocServer32", "\\LocalServer", "\\LocalServer32"}) {
-    ServerCheck(item, path + sub);
+  for (const char* sub : {"ProgID", "VersionIndependentProgID"}) {
+    if (Has(subkeys, sub)) item.ReferenceCheck(path + "\\" + sub, raDeleteKey, 14, "", true);
   }
-  for (const char* sub : {"\\AutoConvertTo", "\\AutoTreatAs", "\\TreatAs"}) {
-    item.ReferenceCheck(path + sub, raDeleteValueAndEmptyKey, 12, "CLSID\\", false);
+  for (const char* sub : {"InprocHandler", "InprocHandler32", "InprocServer", "InprocServer32",
+                          "LocalServer", "LocalServer32"}) {
+    if (Has(subkeys, sub)) ServerCheck(item, path + "\\" + sub);
   }
-  item.ReferenceCheck(path + "\\TypeLib", raDeleteKey, 19, "TypeLib\\", false);
+  for (const char* sub : {"AutoConvertTo", "AutoTreatAs", "TreatAs"}) {
+    if (Has(subkeys, sub)) {
+      item.ReferenceCheck(path + "\\" + sub, raDeleteValueAndEmptyKey, 12, "CLSID\\", false);
+    }
+  }
+  if (Has(subkeys, "TypeLib")) {
+    item.ReferenceCheck(path + "\\TypeLib", raDeleteKey, 19, "TypeLib\\", false);
+  }
 
-  if (thread.OpenPlain(path + "\\ExtendedErrors")) {
+  if (Has(subkeys, "ExtendedErrors") && thread.OpenPlain(path + "\\ExtendedErrors")) {
     item.access().EnumSubKeys(
         false, 0,
         [&item](void*, TRegistryAccess&, const std::string& error_key) -> uint8_t {
