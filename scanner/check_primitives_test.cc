@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "registry/files_test_support.h"
+#include "scanner/scan_test_support.h"
 #include "scanner/scanner.h"
 
 namespace hm::scan {
@@ -37,10 +38,7 @@ class CheckPrimitivesTest : public ::testing::Test {
     TErrorCategories only;
     only.Include(ecAppIDs);
     scanner.SetScanCategories(only);
-    bool complete = false;
-    scanner.OnScanComplete = [&](TRegScanner*) { complete = true; };
-    scanner.Start();
-    queue_.ServeUntil([&] { return complete; });
+    testing::ScanToEnd(scanner, queue_);
   }
 
   reg::testing::FilesInstallation installation_{{}, kClasses};
@@ -136,10 +134,7 @@ TEST(CheckPrimitivesViewTest, TheSecondViewIsNeverOpenedWithoutTwoViews) {
   };
   MainThreadQueue queue;
   TRegScanner scanner(queue, routines);
-  bool complete = false;
-  scanner.OnScanComplete = [&](TRegScanner*) { complete = true; };
-  scanner.Start();
-  queue.ServeUntil([&] { return complete; });
+  testing::ScanToEnd(scanner, queue);
   EXPECT_EQ(views, std::vector<int>{0});
   reg::SetProcessRegistry(nullptr);
 }

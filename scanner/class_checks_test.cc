@@ -11,6 +11,7 @@
 #include "platform/hive/format.h"
 #include "platform/hive/hive.h"
 #include "registry/files_test_support.h"
+#include "scanner/scan_test_support.h"
 #include "scanner/scanner.h"
 
 namespace hm::scan {
@@ -60,13 +61,8 @@ TEST(ClassChecksTest, ReportExactlyThePlantedFaults) {
   reg::testing::FilesInstallation installation({}, kRegistrations);
   MainThreadQueue queue;
   TRegScanner scanner(queue);
-  TErrorCategories categories;
-  for (TErrorCategory c : {ecAppIDs, ecCLSIDs, ecTypeLib, ecInterfaces}) categories.Include(c);
-  scanner.SetScanCategories(categories);
-  bool complete = false;
-  scanner.OnScanComplete = [&](TRegScanner*) { complete = true; };
-  scanner.Start();
-  queue.ServeUntil([&] { return complete; });
+  scanner.SetScanCategories(testing::ClassCategories());
+  testing::ScanToEnd(scanner, queue);
 
   const std::string clsid = "Software\\Classes\\CLSID\\{00000000-0000-0000-0000-0000000000";
   const std::set<std::string> expected = {
@@ -137,13 +133,8 @@ TEST(ClassChecksTest, RealUserHivesScanWithoutReportingRegisteredClasses) {
 
   MainThreadQueue queue;
   TRegScanner scanner(queue);
-  TErrorCategories categories;
-  for (TErrorCategory c : {ecAppIDs, ecCLSIDs, ecTypeLib, ecInterfaces}) categories.Include(c);
-  scanner.SetScanCategories(categories);
-  bool complete = false;
-  scanner.OnScanComplete = [&](TRegScanner*) { complete = true; };
-  scanner.Start();
-  queue.ServeUntil([&] { return complete; });
+  scanner.SetScanCategories(testing::ClassCategories());
+  testing::ScanToEnd(scanner, queue);
   EXPECT_TRUE(scanner.FullScanDone() || scanner.HasResults());
   EXPECT_GT(scanner.ErrorCount(), 0);
 

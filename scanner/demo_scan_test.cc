@@ -14,6 +14,7 @@
 #include "registry/registry_access.h"
 #include "registry/win_registry.h"
 #include "scanner/exclusions.h"
+#include "scanner/scan_test_support.h"
 #include "scanner/scanner.h"
 #include "tests/support/testing.h"
 
@@ -65,17 +66,12 @@ TEST(DemoScanTest, FindsExactlyThePlantedFaults) {
 
   MainThreadQueue queue;
   TRegScanner scanner(queue);
-  TErrorCategories categories;
-  for (TErrorCategory c : kCheckedCategories) categories.Include(c);
-  scanner.SetScanCategories(categories);
+  scanner.SetScanCategories(testing::ClassCategories());
   auto skipped = DefaultSkippedKeys();
   auto permanent = LoadPermanentIgnores();
   ASSERT_TRUE(skipped.ok() && permanent.ok());
   scanner.SetIgnoreList(BuildIgnoreList(*skipped, *permanent, {}));
-  bool complete = false;
-  scanner.OnScanComplete = [&](TRegScanner*) { complete = true; };
-  scanner.Start();
-  queue.ServeUntil([&] { return complete; });
+  testing::ScanToEnd(scanner, queue);
 
   std::multiset<std::string> found;
   for (int i = 0; i < scanner.ErrorCount(); ++i) found.insert(Line(*scanner.Errors().Item(i)));

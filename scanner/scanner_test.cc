@@ -200,8 +200,8 @@ TEST_F(ScannerTest, StopEndsTheScanAndKeepsUnfinishedStatistics) {
   scanner.Stop();
   EXPECT_TRUE(complete);  // handled before Stop returned
   EXPECT_FALSE(scanner.IsScanning());
-  EXPECT_EQ(scanner.Tests(ecTypeLib), 1);   // finished: updated
-  EXPECT_EQ(scanner.Tests(ecCLSIDs), 8);    // interrupted: kept
+  EXPECT_EQ(scanner.Tests(ecTypeLib), 1);  // finished: updated
+  EXPECT_EQ(scanner.Tests(ecCLSIDs), 8);   // interrupted: kept
   EXPECT_EQ(scanner.Found(ecCLSIDs), 4);
   EXPECT_EQ(scanner.Tests(ecStartup), -1);  // never reached
   EXPECT_FALSE(scanner.FullScanDone());
