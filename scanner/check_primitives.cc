@@ -118,7 +118,16 @@ bool TScanThread::FileReferenceExists(std::string_view reference) {
     return local_app_data_names_->count(Upper(reference.substr(0, cut))) > 0;
   }
   if (reference.size() >= 7 && Upper(reference.substr(0, 7)) == u"SHELL32") return true;
-  return reg::FileIsOnPath(reference);
+  // Registrations name the same files over and over (thousands of classes are served by a
+  // handful of system DLLs), and files do not change during a scan: each text is looked up once.
+  std::string& key = reference_key_;
+  key.assign(reference);
+  key.push_back(reg::FsRedirectionDisabled() ? '1' : '0');
+  auto known = reference_memo_.find(key);
+  if (known != reference_memo_.end()) return known->second;
+  const bool exists = reg::FileIsOnPath(reference);
+  reference_memo_.emplace(key, exists);
+  return exists;
 }
 
 }  // namespace hm::scan

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -139,6 +140,10 @@ class TScanThread {
   // Names of the files and folders below the user's local application data folder, upper-cased;
   // built on first use.
   std::unique_ptr<std::unordered_set<std::u16string>> local_app_data_names_;
+  // What FileReferenceExists found for each text during this scan (with the thread's file-system
+  // redirection state).
+  std::unordered_map<std::string, bool> reference_memo_;
+  std::string reference_key_;
   std::string location_;
   int category_percent_ = 0;
   int total_percent_ = 0;
