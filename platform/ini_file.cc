@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/file_io.h"
+#include "platform/text_lines.h"
 
 namespace hm {
 namespace {
@@ -40,13 +41,8 @@ bool IniNamesEqual(std::string_view a, std::string_view b) {
 IniFile IniFile::Parse(std::string_view text) {
   IniFile ini;
   Section* current = nullptr;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = Trim(text.substr(start, end - start));
-    start = end + 1;
-    if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ++start;
+  for (const std::string& whole_line : SplitLines(text)) {
+    std::string_view line = Trim(whole_line);
     if (line.empty() || line.front() == ';' || HasControlByte(line)) continue;
     if (line.front() == '[' && line.back() == ']' && line.size() >= 2) {
       std::string_view name = Trim(line.substr(1, line.size() - 2));

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/hive/upcase.h"
+
 namespace hm::reg {
 namespace {
 
@@ -94,6 +96,10 @@ std::string Utf16ToAnsi(std::u16string_view text) {
   std::string ansi;
   ProcessCodePage().FromUtf16(text, &ansi);
   return ansi;
+}
+
+std::u16string UpcasedName(std::string_view text) {
+  return hive::WinUpcase(AnsiToUtf16(text));
 }
 
 LSTATUS RegOpenKeyExA(HKEY key, const char* subkey, uint32_t /*options*/, REGSAM access,

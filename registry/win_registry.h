@@ -34,6 +34,8 @@ const CodePage& ProcessCodePage();
 // The installation's code page text <-> UTF-16.
 std::u16string AnsiToUtf16(std::string_view text);
 std::string Utf16ToAnsi(std::u16string_view text);
+// A name in the code page, upper-cased as the registry compares names: for case-blind lookups.
+std::u16string UpcasedName(std::string_view text);
 
 LSTATUS RegOpenKeyExA(HKEY key, const char* subkey, uint32_t options, REGSAM access, HKEY* result);
 // Creates the key and missing keys on its way; *created tells whether the key is new.

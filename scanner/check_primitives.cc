@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/hive/upcase.h"
 #include "registry/path_utils.h"
 #include "registry/win_registry.h"
 #include "scanner/scan_thread.h"
@@ -14,10 +13,6 @@ namespace hm::scan {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::u16string Upper(std::string_view ansi) {
-  return hive::WinUpcase(reg::AnsiToUtf16(ansi));
-}
 
 }  // namespace
 
@@ -112,12 +107,13 @@ bool TScanThread::FileReferenceExists(std::string_view reference) {
       for (auto it = host.ok() ? fs::recursive_directory_iterator(*host, error)
                                : fs::recursive_directory_iterator();
            !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        local_app_data_names_->insert(Upper(reg::Utf8ToAnsi(it->path().filename().string())));
+        local_app_data_names_->insert(
+            reg::UpcasedName(reg::Utf8ToAnsi(it->path().filename().string())));
       }
     }
-    return local_app_data_names_->count(Upper(reference.substr(0, cut))) > 0;
+    return local_app_data_names_->count(reg::UpcasedName(reference.substr(0, cut))) > 0;
   }
-  if (reference.size() >= 7 && Upper(reference.substr(0, 7)) == u"SHELL32") return true;
+  if (reference.size() >= 7 && reg::UpcasedName(reference.substr(0, 7)) == u"SHELL32") return true;
   // Registrations name the same files over and over (thousands of classes are served by a
   // handful of system DLLs), and files do not change during a scan: each text is looked up once.
   std::string& key = reference_key_;

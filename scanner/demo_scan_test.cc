@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/install/builder.h"
+#include "platform/text_lines.h"
 #include "registry/host_environment.h"
 #include "registry/path_utils.h"
 #include "registry/registry_access.h"
@@ -38,7 +39,7 @@ std::multiset<std::string> Expected() {
   std::multiset<std::string> lines;
   const std::string text =
       hm::testing::ReadFileBytes(hm::testing::SourceDir() / "demo/win10/expected-findings.txt");
-  for (const std::string& line : TextToLines(text)) {
+  for (const std::string& line : SplitLines(text)) {
     if (line.empty() || line.front() == '#') continue;
     const std::string category = line.substr(0, line.find('\t'));
     if (std::any_of(std::begin(kCheckedCategories), std::end(kCheckedCategories),

@@ -5,18 +5,14 @@
 #include <algorithm>
 #include <mutex>
 
-#include "platform/hive/upcase.h"
 #include "platform/ini_file.h"
+#include "platform/text_lines.h"
 #include "registry/registry_access.h"
 #include "registry/win_registry.h"
 #include "scanner/builtin_resources.h"
 
 namespace hm::scan {
 namespace {
-
-std::u16string Upper(std::string_view ansi) {
-  return hive::WinUpcase(reg::AnsiToUtf16(ansi));
-}
 
 std::string_view TrimSpaces(std::string_view text) {
   const size_t first = text.find_first_not_of(' ');
@@ -125,24 +121,11 @@ Result<std::string> InflateResource(std::string_view bytes) {
   return text;
 }
 
-std::vector<std::string> TextToLines(std::string_view text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) end = text.size();
-    lines.emplace_back(text.substr(start, end - start));
-    start = end + 1;
-    if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ++start;
-  }
-  return lines;
-}
-
 Result<std::vector<std::string>> DefaultSkippedKeys() {
   Result<std::string> text = InflateResource(SkippedKeysResource());
   if (!text.ok()) return text.status();
   std::vector<std::string> lines;
-  for (std::string& line : TextToLines(*text)) {
+  for (std::string& line : SplitLines(*text)) {
     if (!line.empty()) lines.push_back(std::move(line));
   }
   return lines;
@@ -152,7 +135,7 @@ Result<std::vector<std::string>> ParsePermanentIgnores(std::string_view resource
   Result<std::string> text = InflateResource(resource);
   if (!text.ok()) return text.status();
   std::vector<std::string> entries;
-  for (const std::string& line : TextToLines(*text)) {
+  for (const std::string& line : SplitLines(*text)) {
     std::string_view trimmed = TrimSpaces(line);
     if (trimmed.empty() || trimmed.front() == '{') continue;  // a group heading
     entries.emplace_back(trimmed);
@@ -243,12 +226,12 @@ IgnoreLookup::IgnoreLookup(const std::vector<std::string>& ignore_list) {
     const std::string root =
         reg::RootKeyToShortName(reg::NameToRootKey(std::string_view(entry).substr(0, slash)));
     if (root.empty()) continue;
-    entries_.insert(Upper(root + entry.substr(slash)));
+    entries_.insert(reg::UpcasedName(root + entry.substr(slash)));
   }
 }
 
 bool IgnoreLookup::Contains(std::string_view text) const {
-  return entries_.count(Upper(text)) > 0;
+  return entries_.count(reg::UpcasedName(text)) > 0;
 }
 
 bool IgnoreLookup::IsIgnored(reg::HKEY root, std::string_view key_path,
@@ -260,7 +243,7 @@ bool IgnoreLookup::IsIgnored(reg::HKEY root, std::string_view key_path,
 }
 
 SkipKeyList::SkipKeyList(const std::vector<std::string>& control_sets) {
-  auto add = [this](std::string_view path) { keys_.insert(Upper(path)); };
+  auto add = [this](std::string_view path) { keys_.insert(reg::UpcasedName(path)); };
   for (const char* path :
        {"Environment", "Software\\Classes", "Software\\Microsoft\\imejp\\10.0",
         "Software\\Microsoft\\Speech\\Recognizers\\Tokens", "Software\\Microsoft\\Tracing"}) {
@@ -314,7 +297,7 @@ SkipKeyList::SkipKeyList(const std::vector<std::string>& control_sets) {
 }
 
 bool SkipKeyList::IsSkippedKey(std::string_view key_path) const {
-  return keys_.count(Upper(key_path)) > 0;
+  return keys_.count(reg::UpcasedName(key_path)) > 0;
 }
 
 std::vector<std::string> ControlSetNames() {

@@ -37,9 +37,6 @@ inline constexpr std::string_view kIgnoreFileName = "ignore.txt";
 // The text of a resource: the inflated stream after "ZP", or the bytes as they are without it.
 // A damaged stream fails with ERROR_INVALID_DATA.
 Result<std::string> InflateResource(std::string_view bytes);
-// Lines as a string list reads them: separated by CR, LF or CR LF; no empty last line for a
-// final line break.
-std::vector<std::string> TextToLines(std::string_view text);
 
 // The built-in default of the settings' skipped-keys section: "KEYTEXT=1" lines.
 Result<std::vector<std::string>> DefaultSkippedKeys();
