@@ -10,6 +10,7 @@
 
 #include "platform/codepage.h"
 #include "platform/file_io.h"
+#include "platform/files/shell_link_writer.h"
 #include "platform/hive/upcase.h"
 #include "platform/install/installation.h"
 #include "platform/install/reg_data.h"
@@ -97,9 +98,44 @@ Status CreateFileOfSize(const fs::path& file, uint64_t size) {
   return Status::Ok();
 }
 
-// One line of files.txt: "Windows\System32\", "Windows\notepad.exe size=201216".
+// "shortcut Users\demo\Desktop\App.lnk -> C:\Program Files\App\app.exe": a shortcut whose
+// target is a local path, a network path ("\\server\share\...") or, when it holds a '%', an
+// unexpanded environment form.
+Status ApplyShortcutLine(const fs::path& root, std::string_view line, const std::string& label,
+                         int number) {
+  const size_t arrow = line.find(" -> ");
+  if (arrow == std::string_view::npos) return SourceError(label, number, "shortcut without ' -> '");
+  const std::string_view link = Trim(line.substr(0, arrow));
+  const std::string_view target = Trim(line.substr(arrow + 4));
+  if (link.empty() || target.empty()) return SourceError(label, number, "empty shortcut part");
+  files::ShellLinkSpec spec;
+  if (target.find('%') != std::string_view::npos) {
+    spec.environment_target = target;
+  } else if (target.starts_with("\\\\")) {
+    const size_t server_end = target.find('\\', 2);
+    const size_t share_end =
+        server_end == std::string_view::npos ? server_end : target.find('\\', server_end + 1);
+    spec.network_share = target.substr(0, share_end);
+    if (share_end != std::string_view::npos) spec.path_suffix = target.substr(share_end + 1);
+  } else {
+    spec.local_path = target;
+  }
+  Result<fs::path> file = MapWindowsPath(root, link);
+  if (!file.ok()) return SourceError(label, number, file.status().ToString());
+  std::error_code ec;
+  fs::create_directories(file->parent_path(), ec);
+  if (ec) return SourceError(label, number, ec.message());
+  Status written = files::WriteShellLink(*file, spec);
+  return written.ok() ? written : SourceError(label, number, written.ToString());
+}
+
+// One line of files.txt: "Windows\System32\", "Windows\notepad.exe size=201216", or a shortcut.
 Status ApplyFileLine(const fs::path& root, std::string_view line, const std::string& label,
                      int number) {
+  constexpr std::string_view kShortcut = "shortcut ";
+  if (line.starts_with(kShortcut)) {
+    return ApplyShortcutLine(root, line.substr(kShortcut.size()), label, number);
+  }
   std::optional<uint64_t> size;
   size_t size_at = line.rfind(" size=");
   if (size_at != std::string_view::npos) {

@@ -13,7 +13,9 @@
 //                   names.
 //   files.txt       one path per line, relative to C:\. A trailing backslash makes a folder,
 //                   " size=N" makes a file of N bytes (programs start with "MZ"), '#' starts a
-//                   comment line.
+//                   comment line. "shortcut <path> -> <target>" makes a shortcut file (.lnk)
+//                   whose target is a local path, a network path or, when it holds a '%', an
+//                   unexpanded environment form.
 // SYSTEM and SOFTWARE are always written, so the result opens as an Installation.
 //
 // Plain functions: thread-safe as long as two calls do not build into the same folder.

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 
+#include "platform/files/shell_link_writer.h"
 #include "platform/install/installation.h"
 #include "platform/install/reg_data.h"
 #include "tests/support/testing.h"
@@ -64,6 +65,8 @@ TEST_F(BuilderTest, MistakesInTheSourcesNameFileAndLine) {
       {"", "Windows\\\n# size\nWindows\\a.exe size=12k\n", "files.txt: line 3: bad size '12k'"},
       {"", "Windows\\ size=3\n", "files.txt: line 1: a folder has no size"},
       {"", "..\\outside.txt\n", "files.txt: line 1: "},
+      {"", "shortcut Users\\ann\\Desktop\\a.lnk C:\\a.exe\n",
+       "files.txt: line 1: shortcut without ' -> '"},
   };
   for (const auto& c : kCases) {
     TempDir dir;
@@ -159,6 +162,25 @@ TEST_F(BuilderTest, FileListMakesFoldersAndSizedFilesMatchingExistingNames) {
   EXPECT_EQ(fs::file_size(root() / "Windows/Temp/log.txt"), 0u);
   EXPECT_EQ(fs::file_size(root() / "Users/ann/Documents/a b.txt"), 3u);
   EXPECT_TRUE(Installation::Open(root()).ok());
+}
+
+TEST_F(BuilderTest, ShortcutLinesMakeShortcutsOfTheirTargetForm) {
+  WriteFileBytes(sources() / "files.txt",
+                 "shortcut Users\\ann\\Desktop\\App.lnk -> C:\\Program Files\\App\\app.exe\n"
+                 "shortcut Users\\ann\\Desktop\\Plan.lnk -> \\\\srv\\docs\\plan.txt\n"
+                 "shortcut Users\\ann\\Desktop\\Env.lnk -> %windir%\\notepad.exe\n");
+  ASSERT_TRUE(Build().ok()) << Build().ToString();
+  files::ShellLinkSpec local, network, environment;
+  local.local_path = "C:\\Program Files\\App\\app.exe";
+  network.network_share = "\\\\srv\\docs";
+  network.path_suffix = "plan.txt";
+  environment.environment_target = "%windir%\\notepad.exe";
+  for (const auto& [name, spec] : {std::pair{"App.lnk", local}, std::pair{"Plan.lnk", network},
+                                   std::pair{"Env.lnk", environment}}) {
+    EXPECT_EQ(hm::testing::ReadFileBytes(root() / "Users/ann/Desktop" / name),
+              files::MakeShellLink(spec).value())
+        << name;
+  }
 }
 
 // Every key of a hive as "path" and its values as "path|name|type|size", in tree order.
