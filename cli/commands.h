@@ -75,4 +75,26 @@ struct ScanOptions {
 // kExitDamaged when a check failed and the scan ended early.
 int Scan(const std::filesystem::path& root, const ScanOptions& options);
 
+struct RepairOptions {
+  RegistryChoice registry;
+  std::string categories;  // as for ScanOptions
+  bool dry_run = false;    // list what would change, change nothing
+};
+// Scans the installation and repairs every finding, each after its backup was written to the
+// undo store; commits the hives once at the end. kExitOk when every finding was repaired,
+// kExitDamaged when some could not be.
+int Repair(const std::filesystem::path& root, const RepairOptions& options);
+
+struct UndoOptions {
+  RegistryChoice registry;
+  std::string snapshot;           // the day ("2026-12-11"), unless `all`
+  bool all = false;               // every snapshot
+  std::vector<std::string> keys;  // only these key texts; empty for all
+};
+// The undo store's snapshots with their items.
+int UndoList(const std::filesystem::path& root, const RegistryChoice& choice);
+// Restores a snapshot (or all), newest entries first; kExitDamaged when some entries could not
+// be restored (they stay in the store).
+int UndoRestore(const std::filesystem::path& root, const UndoOptions& options);
+
 }  // namespace hm::cli

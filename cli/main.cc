@@ -48,10 +48,18 @@ Commands:
                                 local application data folder) are honoured. Progress shows on
                                 stderr when it is a terminal; Ctrl+C stops the scan and prints
                                 what was found so far (exit code 130)
+  repair DIR                    scan, then repair every finding (or those of --categories),
+                                each after its backup was written to the undo store (Undo in
+                                the data folder); the hives are written once, at the end.
+                                --dry-run lists what would change and changes nothing
+  undo list DIR                 the undo store's snapshots (one per day of repairs) and their keys
+  undo restore DIR DAY|--all    restore a snapshot's backups (or every snapshot's), newest
+                                first; --key KEYTEXT (repeatable) restores only those keys
 
 Options:
-  --user NAME|SID               summary, list, probe, scan: the user whose hives are HKEY_CURRENT_USER
-                                (default: the first profile that has its hives)
+  --user NAME|SID               summary, list, probe, scan, repair, undo: the user whose hives
+                                are HKEY_CURRENT_USER (default: the first profile that has its
+                                hives)
   --view 64|32                  list: the registry view of a 64-bit installation (default 64;
                                 32 is what a 32-bit program sees, e.g. SOFTWARE\WOW6432Node)
   --read-only                   summary: refuse every change; hive replacements scheduled by an
@@ -76,7 +84,8 @@ Options:
 
 Exit codes: 0 success; 1 damage found (check), a hive unreadable (describe, summary), part
 of a listing unreadable (list) or a scan that ended early on an error (scan); 2 bad input;
-130 scan stopped by Ctrl+C.
+130 scan stopped by Ctrl+C. repair and undo restore: 1 when some entries could not be repaired
+or restored.
 )";
 
 struct Arguments {
@@ -96,6 +105,9 @@ struct Arguments {
   bool native = false;
   std::string categories;
   bool json = false;
+  bool dry_run = false;
+  bool all = false;
+  std::vector<std::string> key_texts;
 };
 
 bool ParseNumber(std::string_view text, uint64_t* number) {
@@ -144,6 +156,13 @@ std::string Parse(const std::vector<std::string>& args, Arguments* out) {
       }
     } else if (arg == "--json") {
       out->json = true;
+    } else if (arg == "--dry-run") {
+      out->dry_run = true;
+    } else if (arg == "--all") {
+      out->all = true;
+    } else if (arg == "--key") {
+      if (!next(&value) || value.empty()) return "--key needs a key text";
+      out->key_texts.push_back(value);
     } else if (arg.size() > 1 && arg[0] == '-') {
       return "unknown option " + arg;
     } else if (out->command.empty()) {
@@ -196,8 +215,22 @@ int Run(const Arguments& args) {
                                   .categories = args.categories,
                                   .json = args.json});
   }
+  if (c == "repair" && Count(args, 1, 1)) {
+    return Repair(p[0], RepairOptions{.registry = RegistryChoice{.user = args.user},
+                                      .categories = args.categories,
+                                      .dry_run = args.dry_run});
+  }
+  if (c == "undo" && Count(args, 2, 3) && p[0] == "list" && p.size() == 2) {
+    return UndoList(p[1], RegistryChoice{.user = args.user});
+  }
+  if (c == "undo" && Count(args, 2, 3) && p[0] == "restore" && (p.size() == 3) != args.all) {
+    return UndoRestore(p[1], UndoOptions{.registry = RegistryChoice{.user = args.user},
+                                         .snapshot = p.size() == 3 ? p[2] : "",
+                                         .all = args.all,
+                                         .keys = args.key_texts});
+  }
   if (c == "describe" || c == "summary" || c == "list" || c == "check" || c == "make-demo" ||
-      c == "make-install" || c == "probe" || c == "scan") {
+      c == "make-install" || c == "probe" || c == "scan" || c == "repair" || c == "undo") {
     return Fail("wrong number of arguments for " + c + " (see --help)");
   }
   if (c.empty()) return Fail("no command given (see --help)");
