@@ -4,6 +4,7 @@
 
 #include "registry/path_utils.h"
 #include "scanner/class_checks.h"
+#include "scanner/file_type_checks.h"
 #include "registry/win_registry.h"
 
 namespace hm::scan {
@@ -12,6 +13,7 @@ const CategoryRoutines& DefaultCategoryRoutines() {
   static const CategoryRoutines routines = [] {
     CategoryRoutines table;
     AddClassChecks(&table);
+    AddFileTypeChecks(&table);
     return table;
   }();
   return routines;
