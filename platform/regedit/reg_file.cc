@@ -87,17 +87,27 @@ void AppendUtf16Le(std::u16string_view s, std::string* out) {
 
 // Splits on CR LF, LF and a lone CR, the three line ends Windows' regedit honours. A final
 // line without an end still counts; a file ending in a line end has no extra empty line.
+// `ends` receives each line's own end ("" for a final line without one): a quoted string that
+// spans lines keeps the line end it contains.
 template <typename View>
-std::vector<View> SplitLines(View text) {
+std::vector<View> SplitLines(View text, std::vector<std::u16string>* ends) {
   std::vector<View> lines;
   size_t start = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '\n' && text[i] != '\r') continue;
     lines.push_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      ++i;
+      ends->push_back(u"\r\n");
+    } else {
+      ends->push_back(text[i] == '\r' ? u"\r" : u"\n");
+    }
     start = i + 1;
   }
-  if (start < text.size()) lines.push_back(text.substr(start));
+  if (start < text.size()) {
+    lines.push_back(text.substr(start));
+    ends->emplace_back();
+  }
   return lines;
 }
 
@@ -105,6 +115,7 @@ std::vector<View> SplitLines(View text) {
 struct Text {
   int format = 0;
   std::vector<std::u16string> lines;
+  std::vector<std::u16string> ends;  // the end of each line: "\r\n", "\n", "\r" or ""
 };
 
 class Reader {
@@ -126,7 +137,7 @@ class Reader {
   Status ParseLine(std::u16string_view line);
   Status ParseKeyLine(std::u16string_view rest);
   Status ParseValueLine(std::u16string_view line);
-  Status ParseQuoted(std::u16string_view* s, std::u16string* out) const;
+  Status ParseQuoted(std::u16string_view* s, std::u16string* out);
   Status ParseData(std::u16string_view s, ValueOp* op);
   Status ParseDword(std::u16string_view s, ValueOp* op);
   Status ParseHexType(std::u16string_view* s, uint32_t* type) const;
@@ -138,6 +149,10 @@ class Reader {
   const std::string_view label_;
   int format_ = 0;
   int line_no_ = 0;
+  // The text being parsed and the index of the current line (a quoted string that spans lines
+  // moves it on).
+  const Text* text_ = nullptr;
+  size_t index_ = 0;
   RegFile file_;
   // A hex list whose last line ended in '\': the value waits here for its next line.
   std::optional<ValueOp> pending_;
@@ -152,7 +167,9 @@ Status Reader::Decode(std::string_view bytes, Text* text) const {
       wide[i] = static_cast<char16_t>(static_cast<uint8_t>(body[2 * i]) |
                                       (static_cast<uint8_t>(body[2 * i + 1]) << 8));
     }
-    for (std::u16string_view l : SplitLines(std::u16string_view(wide))) text->lines.emplace_back(l);
+    for (std::u16string_view l : SplitLines(std::u16string_view(wide), &text->ends)) {
+      text->lines.emplace_back(l);
+    }
     if (body.size() % 2 != 0) {
       return Error(static_cast<int>(text->lines.size()), "odd number of bytes in a UTF-16 file");
     }
@@ -165,7 +182,7 @@ Status Reader::Decode(std::string_view bytes, Text* text) const {
 
 // Without a byte-order mark the header decides: REGEDIT4 text is ANSI, version 5 text UTF-8.
 Status Reader::DecodeBytes(std::string_view bytes, bool utf8_bom, Text* text) const {
-  std::vector<std::string_view> raw = SplitLines(bytes);
+  std::vector<std::string_view> raw = SplitLines(bytes, &text->ends);
   bool utf8 = utf8_bom;
   if (!utf8 && !raw.empty()) {
     std::string_view head = raw[0];
@@ -210,10 +227,13 @@ Result<RegFile> Reader::Parse(std::string_view bytes) {
   Text text;
   HM_RETURN_IF_ERROR(Decode(bytes, &text));
   format_ = file_.format = text.format;
-  for (size_t i = 1; i < text.lines.size(); ++i) {
-    line_no_ = static_cast<int>(i + 1);
-    HM_RETURN_IF_ERROR(pending_ ? ContinueHex(text.lines[i]) : ParseLine(text.lines[i]));
+  text_ = &text;
+  for (index_ = 1; index_ < text.lines.size(); ++index_) {
+    line_no_ = static_cast<int>(index_ + 1);
+    const std::u16string& line = text.lines[index_];
+    HM_RETURN_IF_ERROR(pending_ ? ContinueHex(line) : ParseLine(line));
   }
+  text_ = nullptr;
   // Like regedit, a list whose last line ends in '\' at the end of the file is complete.
   if (pending_) FinishValue();
   return std::move(file_);
@@ -290,35 +310,46 @@ Status Reader::ParseKeyLine(std::u16string_view rest) {
 }
 
 // `*s` starts after an opening quote. Reads up to the closing quote, resolving the escapes
-// \\ \" \n \r, and leaves `*s` after the closing quote.
-Status Reader::ParseQuoted(std::u16string_view* s, std::u16string* out) const {
-  for (size_t i = 0; i < s->size(); ++i) {
-    const char16_t c = (*s)[i];
-    if (c == u'"') {
-      s->remove_prefix(i + 1);
-      return Status::Ok();
+// \\ \" \n \r, and leaves `*s` after the closing quote. A string that reaches the end of its
+// line without the closing quote goes on at the start of the next line and holds the line end
+// between them as it is in the file (regedit writes line breaks inside strings as they are).
+Status Reader::ParseQuoted(std::u16string_view* s, std::u16string* out) {
+  const int first_line = line_no_;
+  for (;;) {
+    for (size_t i = 0; i < s->size(); ++i) {
+      const char16_t c = (*s)[i];
+      if (c == u'"') {
+        s->remove_prefix(i + 1);
+        return Status::Ok();
+      }
+      if (c != u'\\') {
+        out->push_back(c);
+        continue;
+      }
+      if (++i == s->size()) return Error(line_no_, "missing closing quote");
+      switch ((*s)[i]) {
+        case u'\\':
+        case u'"':
+          out->push_back((*s)[i]);
+          break;
+        case u'n':
+          out->push_back(u'\n');
+          break;
+        case u'r':
+          out->push_back(u'\r');
+          break;
+        default:
+          return Error(line_no_, "unknown escape " + Quote(s->substr(i - 1, 2)));
+      }
     }
-    if (c != u'\\') {
-      out->push_back(c);
-      continue;
+    if (text_ == nullptr || index_ + 1 >= text_->lines.size() || text_->ends[index_].empty()) {
+      return Error(first_line, "missing closing quote");
     }
-    if (++i == s->size()) break;
-    switch ((*s)[i]) {
-      case u'\\':
-      case u'"':
-        out->push_back((*s)[i]);
-        break;
-      case u'n':
-        out->push_back(u'\n');
-        break;
-      case u'r':
-        out->push_back(u'\r');
-        break;
-      default:
-        return Error(line_no_, "unknown escape " + Quote(s->substr(i - 1, 2)));
-    }
+    out->append(text_->ends[index_]);
+    ++index_;
+    line_no_ = static_cast<int>(index_ + 1);
+    *s = text_->lines[index_];
   }
-  return Error(line_no_, "missing closing quote");
 }
 
 Status Reader::ParseValueLine(std::u16string_view s) {
@@ -462,23 +493,19 @@ Status Reader::ContinueHex(std::u16string_view line) {
   return Status::Ok();
 }
 
-// Hex data of the string types gets what regedit gives it on import: a terminating NUL when
-// the list lacks one, and in REGEDIT4 files the conversion of the ANSI bytes to UTF-16LE.
+// Hex data of the string types is stored as listed: byte for byte in version 5 files, and in
+// REGEDIT4 files converted from the ANSI code page to UTF-16LE character for character (as
+// RegSetValueExA stores such data). No terminator is added, so data without one, or with
+// embedded NULs, comes back exactly as it was exported.
 void Reader::FinishValue() {
   if (!pending_) return;
   ValueOp op = std::move(*pending_);
   pending_.reset();
   const bool string_type = op.type == kRegSz || op.type == kRegExpandSz || op.type == kRegMultiSz;
-  if (string_type && !op.data.empty()) {
-    if (format_ == 4) {
-      if (op.data.back() != '\0') op.data.push_back('\0');
-      std::string wide;
-      AppendUtf16Le(ansi_.ToUtf16(op.data), &wide);
-      op.data = std::move(wide);
-    } else if (op.data.size() % 2 == 0 &&
-               (op.data[op.data.size() - 1] != '\0' || op.data[op.data.size() - 2] != '\0')) {
-      op.data.append(2, '\0');
-    }
+  if (string_type && format_ == 4 && !op.data.empty()) {
+    std::string wide;
+    AppendUtf16Le(ansi_.ToUtf16(op.data), &wide);
+    op.data = std::move(wide);
   }
   file_.keys.back().values.push_back(std::move(op));
 }

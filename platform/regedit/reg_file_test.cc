@@ -132,14 +132,15 @@ TEST_F(RegFileTest, ParsesGoodFiles) {
                           "\"c\"=hex(7): ;nothing\n"
                           "\"d\"=hex(0):\n",
        "v5\n[HKEY_CURRENT_USER\\k]\n  \"a\"=3:\n  \"b\"=2:\n  \"c\"=7:\n  \"d\"=0:\n"},
-      {"version 5 string hex lists get their missing terminator",
+      {"version 5 string hex lists are stored byte for byte, terminator or not",
        std::string(kV5) + "[HKCU\\k]\n"
                           "\"a\"=hex(2):41,00\n"
                           "\"b\"=hex(7):41,00,00,00\n"
                           "\"c\"=hex(1):41,00,42\n"
-                          "\"d\"=hex(0):41,00\n",
-       "v5\n[HKEY_CURRENT_USER\\k]\n  \"a\"=2:41 00 00 00\n  \"b\"=7:41 00 00 00\n"
-       "  \"c\"=1:41 00 42\n  \"d\"=0:41 00\n"},
+                          "\"d\"=hex(1):41,00,00,00,42,00\n"
+                          "\"e\"=hex(0):41,00\n",
+       "v5\n[HKEY_CURRENT_USER\\k]\n  \"a\"=2:41 00\n  \"b\"=7:41 00 00 00\n"
+       "  \"c\"=1:41 00 42\n  \"d\"=1:41 00 00 00 42 00\n  \"e\"=0:41 00\n"},
       {"REGEDIT4: ANSI text and string hex lists become UTF-16",
        std::string(kV4) + "[HKCU\\Caf\xE9]\n"
                           "\"\x80\"=\"\xE9t\xE9\"\n"
@@ -150,7 +151,7 @@ TEST_F(RegFileTest, ParsesGoodFiles) {
                           "\"n\"=hex(0):e9\n",
        "v4\n[HKEY_CURRENT_USER\\Caf\xC3\xA9]\n"
        "  \"\xE2\x82\xAC\"=1:e9 00 74 00 e9 00 00 00\n"
-       "  \"p\"=2:25 00 50 00 25 00 00 00\n"
+       "  \"p\"=2:25 00 50 00 25 00\n"
        "  \"m\"=7:61 00 00 00 e9 00 00 00 00 00\n"
        "  \"s\"=1:e9 00 00 00\n"
        "  \"b\"=3:e9 00\n"
@@ -165,6 +166,10 @@ TEST_F(RegFileTest, ParsesGoodFiles) {
        "v5\n[HKEY_CURRENT_USER\\k]\n  \"a\"=3:01\n"},
       {"lone CR line ends", "REGEDIT4\r\r[HKCU\\k]\r\"a\"=dword:1\r",
        "v4\n[HKEY_CURRENT_USER\\k]\n  \"a\"=4:01 00 00 00\n"},
+      {"strings span lines and keep their own line ends",
+       std::string(kV4) + "[HKCU\\k]\r\n\"a\"=\"x\r\ny\nz\rw\"\r\n\"n\r\nm\"=dword:1\r\n\"b\"=\"\"\r\n",
+       "v4\n[HKEY_CURRENT_USER\\k]\n  \"a\"=1:78 00 0d 00 0a 00 79 00 0a 00 7a 00 0d 00 77 00 00 00\n"
+       "  \"n\r\nm\"=4:01 00 00 00\n  \"b\"=1:00 00\n"},
   };
   for (const GoodCase& c : cases) {
     auto parsed = Parse(c.input);
@@ -195,7 +200,7 @@ TEST_F(RegFileTest, ReadsUtf16File) {
   ASSERT_TRUE(v4.ok()) << v4.status().ToString();
   EXPECT_EQ(v4->format, 4);
   EXPECT_EQ(v4->keys[0].values[0].name, u"\u0416");
-  EXPECT_EQ(v4->keys[0].values[0].data, std::string("\xE9\0\0\0", 4));
+  EXPECT_EQ(v4->keys[0].values[0].data, std::string("\xE9\0", 2));
 }
 
 // REGEDIT4 text goes through the code page the caller names, not a fixed one.
@@ -204,7 +209,7 @@ TEST_F(RegFileTest, UsesTheGivenAnsiCodePage) {
   auto parsed = ParseRegFile("REGEDIT4\n[HKCU\\\xC6]\n\"a\"=hex(2):c6\n", *cp1251, "t.reg");
   ASSERT_TRUE(parsed.ok()) << parsed.status().ToString();
   EXPECT_EQ(parsed->keys[0].key_text, u"HKEY_CURRENT_USER\\\u0416");
-  EXPECT_EQ(parsed->keys[0].values[0].data, std::string("\x16\x04\0\0", 4));
+  EXPECT_EQ(parsed->keys[0].values[0].data, std::string("\x16\x04", 2));
 }
 
 TEST_F(RegFileTest, LongContinuedHexListAndLineNumbers) {
@@ -258,6 +263,8 @@ TEST_F(RegFileTest, RejectsMalformedFiles) {
       {std::string(kV5) + "[-HKCU\\k]\n\"a\"=-\n", 4, "key being deleted"},
       {k5 + "\"a=\"x\"\n", 4, "missing '='"},
       {k5 + "\"a\"=\"x\n", 4, "missing closing quote"},
+      {k5 + "\"a\"=\"x\n\"b\"=dword:1\n", 5, "text after the string"},
+      {k5 + "\"a\"=\"x\n\n\n", 4, "missing closing quote"},
       {k5 + "\"a\"=\"x\\\n", 4, "missing closing quote"},
       {k5 + "\"a\" \"x\"\n", 4, "missing '='"},
       {k5 + "@\n", 4, "missing '='"},
