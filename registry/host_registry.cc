@@ -14,6 +14,7 @@
 #include "platform/install/win_path.h"
 #include "platform/utf.h"
 #include "registry/redirector.h"
+#include "registry/security_descriptor.h"
 
 namespace hm::reg {
 namespace {
@@ -1049,6 +1050,26 @@ LSTATUS HostRegistry::GetKeySecurity(HKEY handle, std::string* descriptor) {
     return kErrorSuccess;
   };
   return ReadKey(handle, READ_CONTROL, read);
+}
+
+LSTATUS HostRegistry::SetKeySecurity(HKEY handle, uint32_t security_information,
+                                     std::string_view descriptor) {
+  if (security_information & SACL_SECURITY_INFORMATION) return kErrorPrivilegeNotHeld;
+  REGSAM needed = 0;
+  if (security_information & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION)) {
+    needed |= WRITE_OWNER;
+  }
+  if (security_information & DACL_SECURITY_INFORMATION) needed |= WRITE_DAC;
+  if (needed == 0) return kErrorInvalidParameter;
+  return ChangeKey(handle, needed, [&](Location target, Key**) -> LSTATUS {
+    const hive::SecurityRef& current = target.key->security();
+    Result<std::string> merged = MergeSecurityDescriptor(
+        current ? std::string_view(*current) : std::string_view(BuildSecurityDescriptor({})),
+        security_information, descriptor);
+    if (!merged.ok()) return merged.status().code();
+    Status status = target.key->SetSecurity(std::move(merged).value());
+    return status.ok() ? kErrorSuccess : status.code();
+  });
 }
 
 LSTATUS HostRegistry::QueryReflectionKey(HKEY handle, bool* disabled) {

@@ -90,6 +90,8 @@ class HostRegistry {
   const std::u16string& current_control_set() const { return control_set_; }
   // The ANSI code page of the installation (Nls\CodePage\ACP), used by the "A" functions.
   uint32_t ansi_code_page() const { return ansi_code_page_; }
+  // True when the registry was opened to refuse every change (Options::read_only).
+  bool read_only() const { return options_.read_only; }
   // Notes about hive replacements carried out (or abandoned) when the registry was opened.
   const std::vector<std::string>& pending_notes() const { return pending_notes_; }
   std::vector<HiveState> Hives();
@@ -128,6 +130,14 @@ class HostRegistry {
 
   // The key's security descriptor (self-relative, as stored); READ_CONTROL is needed.
   LSTATUS GetKeySecurity(HKEY key, std::string* descriptor);
+  // Replaces the parts of the key's security descriptor that `security_information` names
+  // (OWNER_, GROUP_, DACL_SECURITY_INFORMATION of registry/security_descriptor.h) with those of
+  // the self-relative `descriptor`. WRITE_OWNER is needed for the owner and the group, WRITE_DAC
+  // for the DACL; ERROR_ACCESS_DENIED without them and on a read-only hive. The SACL is refused
+  // with ERROR_PRIVILEGE_NOT_HELD (it needs the security privilege, which is never held here);
+  // ERROR_INVALID_SECURITY_DESCR for a descriptor that is not valid. Watchers are not called:
+  // neither the values nor the subkeys change.
+  LSTATUS SetKeySecurity(HKEY key, uint32_t security_information, std::string_view descriptor);
 
   // Whether the 32-bit and the 64-bit view of this key are separate keys in the hives. Windows 7
   // removed registry reflection; for an installation on disk this answers what the callers

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/hive/upcase.h"
+#include "registry/security_descriptor.h"
 
 namespace hm::reg {
 namespace {
@@ -227,6 +228,41 @@ bool SfcIsKeyProtected(HKEY root, std::u16string_view path, REGSAM view) {
   const std::string_view owner = OwnerSid(descriptor);
   return read && owner == std::string_view(reinterpret_cast<const char*>(kTrustedInstallerSid),
                                            sizeof kTrustedInstallerSid);
+}
+
+LSTATUS RegGetKeySecurity(HKEY key, uint32_t security_information, uint8_t* descriptor,
+                          uint32_t* size) {
+  if (g_registry == nullptr) return kErrorInvalidHandle;
+  if (size == nullptr) return kErrorInvalidParameter;
+  if (security_information & SACL_SECURITY_INFORMATION) return kErrorPrivilegeNotHeld;
+  std::string stored;
+  if (LSTATUS error = g_registry->GetKeySecurity(key, &stored)) return error;
+  Result<DescriptorParts> parts = ParseSecurityDescriptor(stored);
+  if (!parts.ok()) return parts.status().code();
+  DescriptorParts wanted;
+  if (security_information & OWNER_SECURITY_INFORMATION) {
+    wanted.owner = parts->owner;
+    wanted.control |= parts->control & SE_OWNER_DEFAULTED;
+  }
+  if (security_information & GROUP_SECURITY_INFORMATION) {
+    wanted.group = parts->group;
+    wanted.control |= parts->control & SE_GROUP_DEFAULTED;
+  }
+  if (security_information & DACL_SECURITY_INFORMATION) {
+    wanted.dacl = parts->dacl;
+    wanted.control |= parts->control & kDaclControlBits;
+  }
+  const std::string result = BuildSecurityDescriptor(wanted);
+  const uint32_t capacity = *size;
+  *size = static_cast<uint32_t>(result.size());
+  if (descriptor == nullptr || capacity < result.size()) return kErrorInsufficientBuffer;
+  std::memcpy(descriptor, result.data(), result.size());
+  return kErrorSuccess;
+}
+
+LSTATUS RegSetKeySecurity(HKEY key, uint32_t security_information, std::string_view descriptor) {
+  if (g_registry == nullptr) return kErrorInvalidHandle;
+  return g_registry->SetKeySecurity(key, security_information, descriptor);
 }
 
 LSTATUS RegSaveKeyA(HKEY key, const std::filesystem::path& file) {

@@ -67,6 +67,16 @@ LSTATUS RegFlushKey(HKEY key);
 // security descriptor in the hive; false when the key cannot be read.
 bool SfcIsKeyProtected(HKEY root, std::u16string_view path, REGSAM view);
 
+// The parts of the key's security descriptor that `security_information` names (OWNER_,
+// GROUP_, DACL_SECURITY_INFORMATION), as a self-relative descriptor. `*size` holds the size of
+// `descriptor` in bytes; when it is too small (or `descriptor` is null) the result is
+// ERROR_INSUFFICIENT_BUFFER with *size set to the size needed. READ_CONTROL is needed; the SACL
+// is refused with ERROR_PRIVILEGE_NOT_HELD.
+LSTATUS RegGetKeySecurity(HKEY key, uint32_t security_information, uint8_t* descriptor,
+                          uint32_t* size);
+// See HostRegistry::SetKeySecurity.
+LSTATUS RegSetKeySecurity(HKEY key, uint32_t security_information, std::string_view descriptor);
+
 // The files are host paths.
 LSTATUS RegSaveKeyA(HKEY key, const std::filesystem::path& file);
 LSTATUS RegReplaceKeyA(HKEY key, const char* subkey, const std::filesystem::path& new_file,
