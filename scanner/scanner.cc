@@ -4,6 +4,7 @@
 
 #include "registry/path_utils.h"
 #include "scanner/class_checks.h"
+#include "scanner/history_checks.h"
 #include "scanner/software_checks.h"
 #include "scanner/file_type_checks.h"
 #include "registry/win_registry.h"
@@ -14,6 +15,7 @@ const CategoryRoutines& DefaultCategoryRoutines() {
   static const CategoryRoutines routines = [] {
     CategoryRoutines table;
     AddClassChecks(&table);
+    AddHistoryChecks(&table);
     AddSoftwareChecks(&table);
     AddFileTypeChecks(&table);
     return table;
