@@ -51,10 +51,15 @@ std::string BackupBase(const std::string& undo_dir, const BackupTime& t) {
   return undo_dir + name;
 }
 
-bool BackupNameTaken(const std::string& base) {
-  // Names given out by this process stay taken even when no file was written for them (a value
-  // created by a repair has an index line but no backup), so that no two lines share a name.
+// Names given out by this process stay taken even when no file was written for them (a value
+// created by a repair has an index line but no backup), so that no two lines share a name.
+std::set<std::string>& IssuedNames() {
   static std::set<std::string> issued;
+  return issued;
+}
+
+bool BackupNameTaken(const std::string& base) {
+  std::set<std::string>& issued = IssuedNames();
   if (issued.contains(base)) return true;
   for (std::string_view extension : {kBackupBothViews, kBackup32, kBackup64}) {
     if (FileExistsAt(base + std::string(extension))) return true;
@@ -333,7 +338,10 @@ std::string CheckedMruList(const reg::TRegistryAccess& access, const std::string
 
 }  // namespace
 
-void SetBackupClockForTesting(BackupClock clock) { TestClock() = std::move(clock); }
+void SetBackupClockForTesting(BackupClock clock) {
+  TestClock() = std::move(clock);
+  IssuedNames().clear();  // a test's clock starts a history of its own
+}
 
 Status AppendUndoIndex(const std::string& backup_file, const TRegError& error) {
   const size_t slash = backup_file.find_last_of('\\');
