@@ -29,7 +29,9 @@ constexpr TErrorCategory kCheckedCategories[] = {
     ecTypeLib, ecCLSIDs, ecInterfaces, ecAppIDs,
     // The software lists.
     ecAppPaths, ecAddRemoveCache, ecSharedFiles, ecInstalledFiles, ecSessionManagerKnownDLLs,
-    ecVirualDevices, ecStartup, ecShellFolders, ecWindowsFonts, ecHelpFiles, ecHTMLHelp};
+    ecVirualDevices, ecStartup, ecShellFolders, ecWindowsFonts, ecHelpFiles, ecHTMLHelp,
+    // File types and the shell.
+    ecFileTypes, ecFileExtensions, ecApplications, ecContentType, ecCodePages};
 
 // One line of the expected-findings file: fields separated by tabs.
 std::string Line(const TRegError& finding) {
