@@ -64,6 +64,7 @@ void DeleteFileIfAny(std::string_view file_name) {
   files::HostFiles* files = ProcessFiles();
   if (files == nullptr) return;
   const std::string path = AnsiToUtf8(file_name);
+  files->NoteChanged(path, CurrentFsView());  // look at the disk, not at a cached listing
   Result<files::Item> item = files->Stat(path, CurrentFsView());
   if (!item.ok() || item->type == files::ItemType::kFolder) return;
   (void)files->Delete(path, CurrentFsView());
@@ -199,11 +200,13 @@ bool RegImportFile(bool native, const std::string& file_name) {
   HostRegistry* registry = ProcessRegistry();
   files::HostFiles* files = ProcessFiles();
   if (registry == nullptr || files == nullptr) return false;
-  Result<std::filesystem::path> host = files->HostPath(AnsiToUtf8(file_name), CurrentFsView());
+  const std::string path = AnsiToUtf8(file_name);
+  files->NoteChanged(path, CurrentFsView());  // a file written by another program is seen too
+  Result<std::filesystem::path> host = files->HostPath(path, CurrentFsView());
   if (!host.ok()) return false;
   std::string bytes;
   if (!ReadWholeFile(*host, &bytes).ok()) return false;
-  return ImportRegFile(*registry, bytes, native, AnsiToUtf8(file_name)).ok();
+  return ImportRegFile(*registry, bytes, native, path).ok();
 }
 
 }  // namespace hm::reg
