@@ -97,4 +97,19 @@ int UndoList(const std::filesystem::path& root, const RegistryChoice& choice);
 // be restored (they stay in the store).
 int UndoRestore(const std::filesystem::path& root, const UndoOptions& options);
 
+struct RegEditOptions {
+  RegistryChoice registry;
+  int view = 64;  // 64 or 32 (the WOW64 view of a 32-bit program)
+};
+// Writes the key tree `key` (a key text) as a registry editor file (version 5, UTF-16LE) to the
+// host file `file`. Never writes to the installation. kExitDamaged when the key cannot be
+// exported (it does not exist, or a name no file can hold).
+int ExportKey(const std::filesystem::path& root, const std::string& key,
+              const std::filesystem::path& file, const RegEditOptions& options);
+// Checks the whole registry editor file `file` (a host file), applies it to the chosen view and
+// commits the hives. kExitBadInput with the line-numbered error for a malformed file (nothing
+// is changed); kExitDamaged when the registry refuses a change or a hive cannot be written.
+int ImportFile(const std::filesystem::path& root, const std::filesystem::path& file,
+               const RegEditOptions& options);
+
 }  // namespace hm::cli

@@ -55,13 +55,20 @@ Commands:
   undo list DIR                 the undo store's snapshots (one per day of repairs) and their keys
   undo restore DIR DAY|--all    restore a snapshot's backups (or every snapshot's), newest
                                 first; --key KEYTEXT (repeatable) restores only those keys
+  export DIR KEY FILE           the key tree KEY (a key text such as HKCU\Software\Vendor)
+                                as a registry editor file (version 5, UTF-16LE) in the host
+                                file FILE; never writes to the installation
+  import DIR FILE               applies the registry editor file FILE (REGEDIT4 or version 5)
+                                to the installation and writes the hives; the whole file is
+                                checked first and a malformed one changes nothing (exit code 2)
 
 Options:
   --user NAME|SID               summary, list, probe, scan, repair, undo: the user whose hives
                                 are HKEY_CURRENT_USER (default: the first profile that has its
                                 hives)
-  --view 64|32                  list: the registry view of a 64-bit installation (default 64;
-                                32 is what a 32-bit program sees, e.g. SOFTWARE\WOW6432Node)
+  --view 64|32                  list, export, import: the registry view of a 64-bit
+                                installation (default 64; 32 is what a 32-bit program sees,
+                                e.g. SOFTWARE\WOW6432Node)
   --read-only                   summary: refuse every change; hive replacements scheduled by an
                                 earlier run are then left waiting (list never writes anything)
   --sources DIR                 installation sources for make-demo and make-install
@@ -229,8 +236,17 @@ int Run(const Arguments& args) {
                                          .all = args.all,
                                          .keys = args.key_texts});
   }
+  if (c == "export" && Count(args, 3, 3)) {
+    return ExportKey(p[0], p[1], p[2],
+                     RegEditOptions{.registry = RegistryChoice{.user = args.user}, .view = args.view});
+  }
+  if (c == "import" && Count(args, 2, 2)) {
+    return ImportFile(p[0], p[1],
+                      RegEditOptions{.registry = RegistryChoice{.user = args.user}, .view = args.view});
+  }
   if (c == "describe" || c == "summary" || c == "list" || c == "check" || c == "make-demo" ||
-      c == "make-install" || c == "probe" || c == "scan" || c == "repair" || c == "undo") {
+      c == "make-install" || c == "probe" || c == "scan" || c == "repair" || c == "undo" ||
+      c == "export" || c == "import") {
     return Fail("wrong number of arguments for " + c + " (see --help)");
   }
   if (c.empty()) return Fail("no command given (see --help)");
