@@ -31,7 +31,9 @@ constexpr TErrorCategory kCheckedCategories[] = {
     ecAppPaths, ecAddRemoveCache, ecSharedFiles, ecInstalledFiles, ecSessionManagerKnownDLLs,
     ecVirualDevices, ecStartup, ecShellFolders, ecWindowsFonts, ecHelpFiles, ecHTMLHelp,
     // File types and the shell.
-    ecFileTypes, ecFileExtensions, ecApplications, ecContentType, ecCodePages};
+    ecFileTypes, ecFileExtensions, ecApplications, ecContentType, ecCodePages,
+    // History lists, the start menu and the full path scan.
+    ecHistoryLists, ecStartMenu, ecFilePathRefs};
 
 // One line of the expected-findings file: fields separated by tabs.
 std::string Line(const TRegError& finding) {
