@@ -204,8 +204,8 @@ uint8_t ArpCacheItem(TScanThread& thread, const std::string& path) {
   }
   const std::optional<std::string> program =
       SlowInfoCacheProgram(std::string_view(record, kSlowInfoCacheSize));
-  if (!program || !PassesWordFilter(*program)) return Continue(thread);
-  if (thread.CountTest(!reg::FileExistsEx(*program))) {
+  if (!program) return Continue(thread);
+  if (thread.CountTest(PassesWordFilter(*program) && !reg::FileExistsEx(*program))) {
     Find(thread, raDeleteKey, 22, *program, "SlowInfoCache", path, reg::ExtractKeyTail(path, 0));
   }
   return Continue(thread);

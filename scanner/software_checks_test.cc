@@ -190,6 +190,28 @@ TEST_F(SoftwareChecksTest, ReportExactlyThePlantedFaults) {
   EXPECT_EQ(Scan(installation, SoftwareCategories()), expected);
 }
 
+// Every item counted is stepped through: the scan ends at 100 percent, and the values a list
+// skips (empty names, notes, other types) still advance it.
+TEST_F(SoftwareChecksTest, StepsThroughEveryCountedItem) {
+  reg::testing::FilesInstallation installation(Drives(), Lists());
+  TRegScanner scanner(queue_);
+  scanner.SetScanCategories(SoftwareCategories());
+  int last_total = -1;
+  std::set<std::string> steps;
+  scanner.OnProgress = [&](const std::string& location, TErrorCategory, int, int total) {
+    last_total = total;
+    steps.insert(location);
+  };
+  testing::ScanToEnd(scanner, queue_);
+  EXPECT_EQ(last_total, 100);
+  // Installer folders step with their last component, shared DLLs with their file name, the
+  // interface cache with the name the shell showed.
+  for (const char* location : {"Gone", "gone.dll", "Gone resource", "!Do not use this key",
+                               "bin.hlp", "LangID"}) {
+    EXPECT_EQ(steps.count(location), 1u) << location;
+  }
+}
+
 // Which tests an uninstall entry gets: none when it may not be removed or has subkeys; the
 // source and icon tests but no command test for parts of Windows and installer products.
 TEST_F(SoftwareChecksTest, UninstallEntriesAreTestedAsFarAsTheirMarksAllow) {
