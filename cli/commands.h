@@ -112,4 +112,10 @@ int ExportKey(const std::filesystem::path& root, const std::string& key,
 int ImportFile(const std::filesystem::path& root, const std::filesystem::path& file,
                const RegEditOptions& options);
 
+// "Show Key" for the key text `text` (UTF-8; "\\:" and a value name may follow the key): prints
+// the key, the view it was found in and the value, as the desktop program's registry view
+// receives them, or "Registry key does not exist." with kExitDamaged. Never writes anything.
+int ShowRegistryKey(const std::filesystem::path& root, const std::string& text,
+                    const RegistryChoice& choice);
+
 }  // namespace hm::cli

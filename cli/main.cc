@@ -61,6 +61,10 @@ Commands:
   import DIR FILE               applies the registry editor file FILE (REGEDIT4 or version 5)
                                 to the installation and writes the hives; the whole file is
                                 checked first and a malformed one changes nothing (exit code 2)
+  show-key DIR TEXT             what "Show Key" opens for the key text TEXT (a key, optionally
+                                followed by \\: and a value name): the key's full name, the
+                                view it was found in and the value; "Registry key does not
+                                exist." and exit code 1 when neither view has it
 
 Options:
   --user NAME|SID               summary, list, probe, scan, repair, undo: the user whose hives
@@ -244,9 +248,12 @@ int Run(const Arguments& args) {
     return ImportFile(p[0], p[1],
                       RegEditOptions{.registry = RegistryChoice{.user = args.user}, .view = args.view});
   }
+  if (c == "show-key" && Count(args, 2, 2)) {
+    return ShowRegistryKey(p[0], p[1], RegistryChoice{.user = args.user});
+  }
   if (c == "describe" || c == "summary" || c == "list" || c == "check" || c == "make-demo" ||
       c == "make-install" || c == "probe" || c == "scan" || c == "repair" || c == "undo" ||
-      c == "export" || c == "import") {
+      c == "export" || c == "import" || c == "show-key") {
     return Fail("wrong number of arguments for " + c + " (see --help)");
   }
   if (c.empty()) return Fail("no command given (see --help)");
