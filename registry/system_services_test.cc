@@ -268,8 +268,9 @@ TEST_F(SystemServicesTest, GrantedAccessIsWrittenToTheHive) {
   ASSERT_TRUE(installation_.registry().Commit().ok());
 
   const std::filesystem::path file = installation_.root() / "Windows/System32/config/SOFTWARE";
-  auto hive = hive::Hive::Open(file, {.read_only = true});
+  auto hive = hive::Hive::Open(file, {.read_only = true, .check_structure = true});
   ASSERT_TRUE(hive.ok()) << hive.status().ToString();
+  EXPECT_TRUE((*hive)->anomalies().empty()) << (*hive)->anomalies()[0].reason;
   const hive::Key* key = (*hive)->Find(u"Open");
   ASSERT_NE(key, nullptr);
   ASSERT_TRUE(key->security());
