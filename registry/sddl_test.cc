@@ -174,6 +174,25 @@ TEST(SecurityDescriptorTest, RejectsDamagedDescriptors) {
   EXPECT_EQ(ParseSecurityDescriptor(with(0, 2)).status().code(), kErrorInvalidSecurityDescr);
 }
 
+TEST(SecurityDescriptorTest, DamagedBytesAreRefusedOrConvertedNeverOverread) {
+  const std::string good = MustBuild(
+      "O:BAG:SYD:PAI(A;OICI;KA;;;SY)(OA;CI;RP;bf967aba-0de6-11d0-a285-00aa003049e2;;AU)"
+      "(D;;0x200;;;S-1-0x123456789ABC-1-2)");
+  for (size_t at = 0; at < good.size(); ++at) {
+    for (uint8_t byte : {0x00, 0x01, 0x7F, 0xFF}) {
+      std::string damaged = good;
+      damaged[at] = static_cast<char>(byte);
+      Result<std::string> text = SecurityDescriptorToSddl(damaged, kAllButSacl);
+      if (!text.ok()) continue;
+      // Whatever still reads as a descriptor has a text that reads back.
+      EXPECT_TRUE(SddlToSecurityDescriptor(*text).ok()) << at << ": " << *text;
+    }
+  }
+  for (size_t size = 0; size < good.size(); ++size) {
+    (void)SecurityDescriptorToSddl(good.substr(0, size), kAllButSacl);
+  }
+}
+
 TEST(SecurityDescriptorTest, UnknownAceTypesHaveNoTextButSurviveAMerge) {
   // A callback ACE (type 9) with application data after its SID.
   Acl acl;
