@@ -4,6 +4,7 @@
 #include "scanner/history_checks.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -72,8 +73,13 @@ void CheckMruList(TScanThread& thread, const std::string& key, const std::string
   bool reported = false;
   std::string name(1, '\0');
   std::string entry;
+  // A letter listed twice names the same entry: it is looked at once, so that no finding is
+  // made twice.
+  std::bitset<256> seen;
   for (char letter : list) {
     if (thread.Terminated()) return;
+    if (seen.test(static_cast<uint8_t>(letter))) continue;
+    seen.set(static_cast<uint8_t>(letter));
     name[0] = letter;
     if (thread.ReadText(name, &entry)) {
       if (thread.CountTest(bad(entry)))
@@ -185,6 +191,8 @@ void HistoryLists(TScanThread& thread, TRegistryAccess& access, bool count_only)
   }
 }
 
+constexpr size_t kMaxPath = 260;
+
 // Whether the two characters ending at the colon at `colon` of `path` name a fixed drive.
 bool OnFixedDrive(std::string_view path, size_t colon) {
   return reg::GetDriveTypeA(path.substr(colon - 1, 2)) == install::kDriveFixed;
@@ -233,6 +241,8 @@ bool IsShortcutName(std::string_view name) {
 // The shortcut files of `folder` (ending with a backslash) and of its subfolders: a shortcut
 // whose target on a drive no longer exists is a finding that recycles the shortcut.
 void ShortcutScan(TScanThread& thread, const std::string& folder) {
+  // The "A" functions reach no folder whose path is MAX_PATH characters or longer.
+  if (folder.size() >= kMaxPath) return;
   const std::vector<FolderEntry> entries = ListFolder(folder);
   std::string target;
   for (const FolderEntry& entry : entries) {

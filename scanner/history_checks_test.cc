@@ -19,8 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // "view kind action key \\: value = data | caption" for every finding of `category`.
-std::set<std::string> Findings(TRegScanner& scanner, TErrorCategory category) {
-  std::set<std::string> findings;
+std::multiset<std::string> Findings(TRegScanner& scanner, TErrorCategory category) {
+  std::multiset<std::string> findings;
   for (int i = 0; i < scanner.CategoryErrorCount(category); ++i) {
     const TRegError& f = *scanner.GetError(category, i);
     findings.insert(std::to_string(f.View()) + " " + std::to_string(f.Kind()) + " " +
@@ -30,7 +30,7 @@ std::set<std::string> Findings(TRegScanner& scanner, TErrorCategory category) {
   return findings;
 }
 
-std::set<std::string> Scan(TErrorCategory category) {
+std::multiset<std::string> Scan(TErrorCategory category) {
   MainThreadQueue queue;
   TRegScanner scanner(queue);
   scanner.SetScanCategories(testing::Categories({category}));
@@ -52,7 +52,7 @@ constexpr char kHistory[] =
     // The entries below it are files; a letter without a value is reported once per list.
     EXPLORER
     "ComDlg32\\OpenSaveMRU\\txt]\n"
-    "\"MRUList\"=\"aybz\"\n"
+    "\"MRUList\"=\"aybzb\"\n"
     "\"a\"=\"C:\\\\Windows\\\\notepad.exe\"\n"
     "\"b\"=\"C:\\\\Gone\\\\report.txt\"\n"
     "\"d\"=\"C:\\\\Gone\\\\not in the list.txt\"\n" EXPLORER
@@ -83,10 +83,10 @@ TEST(HistoryChecksTest, HistoryListsReportBrokenEntriesAndBrokenLists) {
   reg::testing::FilesInstallation installation({}, kHistory);
   const std::string mru = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\";
   const std::string applets = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Applets\\";
-  const std::set<std::string> expected = {
+  const std::multiset<std::string> expected = {
       "0 22 10 " + mru + "ComDlg32\\OpenSaveMRU\\\\:b=C:\\Gone\\x.txt | OpenSaveMRU",
       "0 22 10 " + mru + "ComDlg32\\OpenSaveMRU\\txt\\\\:b=C:\\Gone\\report.txt | OpenSaveMRU\\txt",
-      "0 25 9 " + mru + "ComDlg32\\OpenSaveMRU\\txt\\\\:MRUList=aybz | OpenSaveMRU\\txt",
+      "0 25 9 " + mru + "ComDlg32\\OpenSaveMRU\\txt\\\\:MRUList=aybzb | OpenSaveMRU\\txt",
       "0 22 10 " + mru + "ComDlg32\\OpenSaveMRU\\txt\\deeper\\\\:a=C:\\Gone\\deep.txt | " +
           "OpenSaveMRU\\txt\\deeper",
       // The finding shows the entry as stored.
@@ -141,7 +141,7 @@ TEST(HistoryChecksTest, StartMenuReportsBrokenShortcutsAndMissingProgramGroups) 
 
   const std::string menu =
       "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\";
-  const std::set<std::string> expected = {
+  const std::multiset<std::string> expected = {
       "0 29 11 C:\\Users\\ann\\Desktop\\Gone.lnk\\\\:=C:\\Gone\\gone.exe | Gone.lnk",
       "0 29 11 C:\\Users\\ann\\AppData\\Roaming\\Microsoft\\Windows\\Recent\\Older\\"
       "report.lnk\\\\:=C:\\Gone\\report.docx | report.lnk",
@@ -201,7 +201,7 @@ TEST(HistoryChecksTest, FilePathRefsReportMissingPathsOnFixedDrives) {
   options.drives.push_back({'E', stick.path(), install::kDriveRemovable});
   reg::testing::FilesInstallation installation(options, PathValues());
   const std::string app = "HKLM\\SOFTWARE\\Vendor\\App\\\\:";
-  const std::set<std::string> expected = {
+  const std::multiset<std::string> expected = {
       // The 64-bit view holds the key; the 32-bit one sees WOW6432Node.
       "1 22 1 " + app + "Gone=C:\\Gone\\app.exe | Gone",
       "1 22 1 " + app + "Quoted=\"C:\\Gone Dir\\app.exe\" /run | Quoted",
