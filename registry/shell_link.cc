@@ -11,6 +11,8 @@
 namespace hm::reg {
 namespace {
 
+namespace fs = std::filesystem;
+
 // liblnk's error text, freed after reading.
 std::string TakeError(liblnk_error_t** error) {
   if (*error == nullptr) return "liblnk failed";
@@ -53,6 +55,16 @@ Status ReadText(liblnk_file_t* file, SizeGetter size_of, TextGetter get, std::st
 
 Result<ShellLinkTarget> ReadShellLinkFile(const std::filesystem::path& file, uint32_t code_page) {
   const std::string context = "shortcut '" + file.string() + "': ";
+  // Only a plain file is opened: a named pipe or a device would block the reader or be read
+  // without end.
+  std::error_code type_error;
+  const fs::file_status status = fs::status(file, type_error);
+  if (!fs::exists(status)) {
+    return Status::Error(kErrorFileNotFound, context + "not found");
+  }
+  if (!fs::is_regular_file(status)) {
+    return Status::Error(kErrorInvalidData, context + "not a file");
+  }
   liblnk_error_t* error = nullptr;
   liblnk_file_t* raw = nullptr;
   if (liblnk_file_initialize(&raw, &error) != 1) {
@@ -65,9 +77,7 @@ Result<ShellLinkTarget> ReadShellLinkFile(const std::filesystem::path& file, uin
   if (liblnk_file_open(raw, file.c_str(), LIBLNK_OPEN_READ, &error) != 1) {
     const std::string reason = TakeError(&error);
     liblnk_file_free(&raw, nullptr);
-    std::error_code ec;
-    const bool missing = !std::filesystem::is_regular_file(file, ec);
-    return Status::Error(missing ? kErrorFileNotFound : kErrorInvalidData, context + reason);
+    return Status::Error(kErrorInvalidData, context + reason);
   }
   LinkFile link(raw);
 

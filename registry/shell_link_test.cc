@@ -3,6 +3,7 @@
 #include "registry/shell_link.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "platform/files/shell_link_writer.h"
 #include "registry/files_test_support.h"
@@ -111,6 +112,12 @@ TEST(ShellLinkTest, DamagedAndMissingFilesFail) {
   hm::testing::TempDir dir;
   const fs::path missing = dir.path() / "missing.lnk";
   EXPECT_EQ(ReadShellLinkFile(missing).status().code(), kErrorFileNotFound);
+
+  // A named pipe is never opened (it would block the reader).
+  const fs::path pipe = dir.path() / "pipe.lnk";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_EQ(ReadShellLinkFile(pipe).status().code(), kErrorInvalidData);
+  EXPECT_EQ(ReadShellLinkFile(dir.path()).status().code(), kErrorInvalidData);
 
   const fs::path text = dir.path() / "text.lnk";
   hm::testing::WriteFileBytes(text, "not a shortcut at all, just some text in a file");

@@ -224,8 +224,10 @@ std::vector<FolderEntry> ListFolder(const std::string& folder) {
           (attributes & files::kFileAttributeDirectory)) {
         continue;
       }
-    } else {
-      entry.folder = it->is_directory(type_error);
+    } else if (it->is_directory(type_error)) {
+      entry.folder = true;
+    } else if (!it->is_regular_file(type_error)) {
+      continue;  // pipes, sockets and devices are no shortcuts
     }
     entries.push_back(std::move(entry));
   }

@@ -3,6 +3,7 @@
 #include "scanner/history_checks.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <set>
@@ -138,6 +139,14 @@ TEST(HistoryChecksTest, StartMenuReportsBrokenShortcutsAndMissingProgramGroups) 
   link(user / "Recent/folder.lnk", "C:\\Program Files\\App One\\");
   link(common / "Programs/Common Group/Tool.lnk", "C:\\Gone\\Tool\\tool.exe");
   hm::testing::WriteFileBytes(user / "Recent/damaged.lnk", "not a shortcut");
+  // Nothing outside the installation is read, a link to a parent folder is not entered, and a
+  // named pipe is never opened.
+  hm::testing::TempDir outside;
+  link(outside.path() / "outside.lnk", "C:\\Gone\\outside.exe");
+  fs::create_symlink(outside.path() / "outside.lnk",
+                     installation.root() / "Users/ann/Desktop/Outside.lnk");
+  fs::create_directory_symlink(user / "Recent", user / "Recent/Older/Loop");
+  ASSERT_EQ(mkfifo((installation.root() / "Users/ann/Desktop/pipe.lnk").c_str(), 0600), 0);
 
   const std::string menu =
       "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MenuOrder\\";
