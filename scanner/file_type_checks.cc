@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "registry/path_utils.h"
@@ -102,6 +103,21 @@ void ForEachSubkey(TScanThread& thread, const std::string& path, ItemFn item) {
       nullptr);
 }
 
+// Whether the program a command line starts exists. The verbs of many file types start the same
+// few programs, and a scan changes no file: each command line is judged once per scan. The table
+// belongs to the scan's worker thread, which lives for one scan.
+bool CommandExists(const std::string& command) {
+  thread_local std::unordered_map<std::string, bool> known;
+  thread_local std::string key;
+  key.assign(command);
+  key.push_back(reg::FsRedirectionDisabled() ? '1' : '0');
+  auto found = known.find(key);
+  if (found != known.end()) return found->second;
+  const bool exists = reg::CommandTargetExists(command);
+  known.emplace(key, exists);
+  return exists;
+}
+
 // --- Shared by file types and registered applications ---
 
 // "{????????-????-????-????-????????????}", "?" standing for any one character.
@@ -134,7 +150,7 @@ void VerbItem(TScanThread& thread, const std::string& verb) {
   if (!HasDefaultValue(thread)) {
     if (thread.CountTest(!has_content)) Find(thread, raDeleteKey, 21, "", "", command);
   } else if (thread.ReadText("", &line)) {
-    if (thread.CountTest(line.empty() || !reg::CommandTargetExists(line))) {
+    if (thread.CountTest(line.empty() || !CommandExists(line))) {
       Find(thread, has_content ? raDeleteValue : raDeleteKey, 21, line, "", command);
     }
   }
@@ -155,7 +171,7 @@ void NewFileCheck(TScanThread& thread, const std::string& key) {
   if (!PassesWordFilter(key) || !thread.OpenForCheck(key)) return;
   std::string value;
   if (thread.ReadText("Command", &value)) {
-    if (thread.CountTest(!reg::CommandTargetExists(value))) {
+    if (thread.CountTest(!CommandExists(value))) {
       Find(thread, raDeleteValue, 21, value, "Command", key);
     }
   }
@@ -219,6 +235,18 @@ void ProgramIdItem(TScanThread& thread, const std::string& entry) {
   }
 }
 
+// The "OpenWithList" and "OpenWithProgids" subkeys of a file type.
+void OpenWithChecks(TScanThread& thread, const std::string& path, const SubkeyNames& subkeys) {
+  if (subkeys.MayHave("OpenWithList")) {
+    ForEachSubkey(thread, path + "\\OpenWithList",
+                  [&thread](const std::string& entry) { OpenWithItem(thread, entry); });
+  }
+  if (subkeys.MayHave("OpenWithProgids")) {
+    ForEachSubkey(thread, path + "\\OpenWithProgids",
+                  [&thread](const std::string& entry) { ProgramIdItem(thread, entry); });
+  }
+}
+
 // What the file type item reads from its key while it is open, before the checks open others.
 struct FileTypeKey {
   std::string default_text;
@@ -239,9 +267,9 @@ uint8_t FileTypeItem(TScanThread& thread, const std::string& path) {
   thread.SetItemCaption(extension ? AsciiUpper(name) + " file" : name);
 
   FileTypeKey key;
-  if (!thread.ReadText("", &key.default_text)) key.default_text.clear();
   // In the 64-bit view a key shared with the 32-bit view was examined there already.
   const bool own_key = thread.View() != 1 || !reg::CurrentKeyReflectionEnabled(access);
+  if (own_key && !thread.ReadText("", &key.default_text)) key.default_text.clear();
   reg::TRegKeyInfo info;
   const bool have_info = access.GetKeyInfo(&info);
   if (own_key && have_info) {
@@ -260,6 +288,14 @@ uint8_t FileTypeItem(TScanThread& thread, const std::string& path) {
   }
   key.subkeys.Read(access, have_info, info.num_sub_keys);
   const SubkeyNames& subkeys = key.subkeys;
+  if (!own_key) {
+    // The subkeys of a shared key are shared as well, so every check below that opens one for
+    // checking finds nothing in this view. The "open with" entries are tested again: their
+    // lookups do not depend on the view, and what they find repeats the 32-bit view's findings.
+    OpenWithChecks(thread, path, subkeys);
+    access.CloseKey();
+    return Continue(thread);
+  }
 
   if (extension && !key.default_text.empty() && subkeys.MayHave(key.default_text)) {
     NewFileCheck(thread, path + "\\" + key.default_text + "\\ShellNew");
@@ -272,14 +308,7 @@ uint8_t FileTypeItem(TScanThread& thread, const std::string& path) {
   for (const char* sub : {"PersistentHandler", "CLSID"}) {
     if (subkeys.MayHave(sub)) ClassReferenceCheck(thread, path + "\\" + sub);
   }
-  if (subkeys.MayHave("OpenWithList")) {
-    ForEachSubkey(thread, path + "\\OpenWithList",
-                  [&thread](const std::string& entry) { OpenWithItem(thread, entry); });
-  }
-  if (subkeys.MayHave("OpenWithProgids")) {
-    ForEachSubkey(thread, path + "\\OpenWithProgids",
-                  [&thread](const std::string& entry) { ProgramIdItem(thread, entry); });
-  }
+  OpenWithChecks(thread, path, subkeys);
   if (subkeys.MayHave("ShellNew")) NewFileCheck(thread, path + "\\ShellNew");
   if (subkeys.MayHave("ShellEx")) HandlerChecks(thread, path + "\\ShellEx");
   if (subkeys.MayHave("Shell")) ShellVerbCheck(thread, thread.ItemCaption(), path + "\\Shell");
