@@ -152,6 +152,32 @@ TEST_F(RegExportTest, FolderThatCannotBeCreated) {
             "a file where the folder goes");
 }
 
+// A value backup restores the values it holds, line breaks and escapes included.
+TEST_F(RegExportTest, BackupImportsBack) {
+  Set("text", REG_SZ, std::string("a\\b \"c\"\r\nsecond line\0", 21));
+  Set("expand", REG_EXPAND_SZ, std::string("%TEMP%\\x\0", 9));
+  Set("multi", REG_MULTI_SZ, std::string("one\0two\0\0", 9));
+  Set("bin", REG_BINARY, Bytes(100));
+  Set("", REG_DWORD, std::string("\x07\0\0\0", 4));
+  const std::vector<std::string> names = {"text", "expand", "multi", "bin", ""};
+  std::vector<HostRegistry::ValueEntry> before(names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    ASSERT_EQ(install_.registry().QueryValue(key_, AnsiToUtf16(names[i]), &before[i]),
+              kErrorSuccess);
+  }
+  std::string error;
+  ASSERT_TRUE(RegExportValue(&error, HKEY_CURRENT_USER, key_, names, kFile, "Software\\Test"))
+      << error;
+  for (const std::string& name : names) ASSERT_EQ(RegDeleteValueA(key_, name.c_str()), kErrorSuccess);
+  ASSERT_TRUE(RegImportFile(true, kFile));
+  for (size_t i = 0; i < names.size(); ++i) {
+    HostRegistry::ValueEntry after;
+    ASSERT_EQ(install_.registry().QueryValue(key_, AnsiToUtf16(names[i]), &after), kErrorSuccess);
+    EXPECT_EQ(after.type, before[i].type) << names[i];
+    EXPECT_EQ(after.data, before[i].data) << names[i];
+  }
+}
+
 // A name that turns out to be a folder is never deleted on failure.
 TEST_F(RegExportTest, FailureNeverDeletesAFolder) {
   std::filesystem::create_directories(HostFile() / "inside");
