@@ -9,32 +9,17 @@
 
 #include "platform/install/installation.h"
 #include "registry/host_registry.h"
+#include "cli/cli_test_support.h"
 #include "tests/support/testing.h"
 
 namespace {
 
+using hm::cli::testing::Cli;
+using hm::cli::testing::CliRun;
+using hm::cli::testing::Quote;
 using hm::testing::RunCommand;
 using hm::testing::TempDir;
 
-struct CliRun {
-  int exit_code;
-  std::string out;
-  std::string err;
-};
-
-// Arguments are passed through the shell in single quotes (key texts hold backslashes, spaces).
-CliRun Cli(const std::string& args, const TempDir& scratch) {
-  const std::string err_file = (scratch / "stderr.txt").string();
-  CliRun run;
-  run.exit_code =
-      RunCommand(std::string("'") + HM_CLI_PATH + "' " + args + " 2>'" + err_file + "'", &run.out);
-  run.err = hm::testing::ReadFileBytes(err_file);
-  return run;
-}
-
-std::string Quote(const std::string& text) {
-  return "'" + text + "'";
-}
 
 class CliTest : public ::testing::Test {
  protected:

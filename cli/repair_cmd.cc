@@ -19,6 +19,7 @@
 #include "platform/win_error.h"
 #include "registry/registry_access.h"
 #include "repair/repair_engine.h"
+#include "repair/store_files.h"
 #include "repair/undo_store.h"
 #include "scanner/scanner.h"
 
@@ -146,6 +147,11 @@ int Repair(const std::filesystem::path& root, const RepairOptions& options) {
     }
   }
   ShowProgress(findings.size(), findings.size());
+  // The backups reach the disk before the changes they are for.
+  if (const Status synced = repair::SyncStore(undo_folder); !synced.ok()) {
+    std::printf("Warning: the backups could not be flushed to disk: %s\n",
+                synced.ToString().c_str());
+  }
   const int committed = Committed((*session)->registry());
   std::printf("Repaired %zu of %zu finding(s). Backups are in %s.\n", repaired, findings.size(),
               Show(undo_folder).c_str());

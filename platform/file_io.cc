@@ -159,13 +159,20 @@ Status AtomicWriteFile(const std::filesystem::path& target, std::string_view byt
   mode_t mode = 0644;
   if (::stat(target.c_str(), &old_info) == 0) mode = old_info.st_mode & 07777;
   if (::fchmod(fd.get(), mode) != 0) return fail("set permissions of", errno);
-  if (::fsync(fd.get()) != 0) return fail("flush", errno);
+  if (options.durable && ::fsync(fd.get()) != 0) return fail("flush", errno);
   if (::close(fd.Release()) != 0) return fail("close", errno);
   step(AtomicWriteStep::kFlushed);
 
   if (::rename(temp.c_str(), target.c_str()) != 0) return fail("replace", errno);
-  SyncFolder(folder);
+  if (options.durable) SyncFolder(folder);
   step(AtomicWriteStep::kRenamed);
+  return Status::Ok();
+}
+
+Status SyncFileSystem(const std::filesystem::path& path) {
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return ErrnoStatus("open", path, errno);
+  if (::syncfs(fd.get()) != 0) return ErrnoStatus("flush", path, errno);
   return Status::Ok();
 }
 

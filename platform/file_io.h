@@ -48,6 +48,11 @@ enum class AtomicWriteStep { kTempCreated, kDataWritten, kFlushed, kRenamed };
 struct AtomicWriteOptions {
   // Called after each step (test hook; may end the process).
   std::function<void(AtomicWriteStep)> on_step;
+  // Flush the file and its folder to disk before and after the rename. Without, the replacement
+  // is still atomic for every reader and against the process being killed, but not against a
+  // power failure until SyncFileSystem() has run: for many small files written in one piece of
+  // work, which is then made durable once.
+  bool durable = true;
 };
 
 // Replaces `target` with `bytes` so that at every moment the file is either the old one or the
@@ -56,5 +61,8 @@ struct AtomicWriteOptions {
 // temporary file is removed and the target is untouched.
 Status AtomicWriteFile(const std::filesystem::path& target, std::string_view bytes,
                        const AtomicWriteOptions& options = {});
+
+// Flushes everything written to the file system that holds `path` to disk (syncfs).
+Status SyncFileSystem(const std::filesystem::path& path);
 
 }  // namespace hm

@@ -846,6 +846,14 @@ LSTATUS HostRegistry::ReadKey(HKEY handle, REGSAM needed, Read read) {
   return read(*state, resolved);
 }
 
+LSTATUS HostRegistry::QueryKeyName(HKEY handle, std::u16string* name) {
+  auto read = [&](OpenKeyState&, const Resolved& resolved) -> LSTATUS {
+    *name = resolved.primary.key->name();
+    return kErrorSuccess;
+  };
+  return ReadKey(handle, KEY_QUERY_VALUE, read);
+}
+
 LSTATUS HostRegistry::QueryInfoKey(HKEY handle, KeyInfo* info) {
   auto read = [&](OpenKeyState& state, const Resolved& resolved) -> LSTATUS {
     *info = KeyInfo();

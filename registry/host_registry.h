@@ -109,6 +109,8 @@ class HostRegistry {
   LSTATUS CloseKey(HKEY key);
 
   LSTATUS QueryInfoKey(HKEY key, KeyInfo* info);
+  // The key's own name as the hive stores it (a path may spell it in another letter case).
+  LSTATUS QueryKeyName(HKEY key, std::u16string* name);
   // The name of the subkey at `index` (ERROR_NO_MORE_ITEMS past the end).
   LSTATUS EnumKey(HKEY key, uint32_t index, std::u16string* name);
   // Calls `visit` with the value at `index` (or of that name) while the registry is held for

@@ -53,7 +53,7 @@ Status WriteWholeFile(std::string_view file_name, std::string_view bytes) {
   const std::string path = AnsiToUtf8(file_name);
   Result<std::filesystem::path> host = files->HostPathForCreate(path, CurrentFsView());
   if (!host.ok()) return host.status();
-  Status written = AtomicWriteFile(*host, bytes);
+  Status written = AtomicWriteFile(*host, bytes, {.durable = false});
   files->NoteChanged(path, CurrentFsView());
   return written;
 }

@@ -9,6 +9,7 @@
 
 #include "platform/win_error.h"
 #include "registry/path_utils.h"
+#include "registry/host_registry.h"
 #include "registry/reg_export.h"
 #include "registry/registry_access.h"
 #include "registry/shell_files.h"
@@ -68,13 +69,26 @@ bool BackupNameTaken(const std::string& base) {
   return false;
 }
 
-std::optional<std::string> ChooseBackupBase(const std::string& undo_dir) {
-  for (int candidate = 0; candidate < kBackupNameCandidates; ++candidate) {
-    if (candidate > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    std::string base = BackupBase(undo_dir, Now());
-    if (!BackupNameTaken(base)) return base;
+// The name of the next millisecond on the clock: waits (briefly, without sleeping: the next
+// tick is at most a millisecond away) until the clock shows another name than `taken`. A clock
+// that does not move within a few milliseconds (a test's) gives its name again.
+std::string NextBackupBase(const std::string& undo_dir, const std::string& taken) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(5);
+  std::string base = BackupBase(undo_dir, Now());
+  while (base == taken && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::yield();
+    base = BackupBase(undo_dir, Now());
   }
-  return std::nullopt;
+  return base;
+}
+
+std::optional<std::string> ChooseBackupBase(const std::string& undo_dir) {
+  std::string base = BackupBase(undo_dir, Now());
+  for (int candidate = 1;; ++candidate) {
+    if (!BackupNameTaken(base)) return base;
+    if (candidate == kBackupNameCandidates) return std::nullopt;
+    base = NextBackupBase(undo_dir, base);
+  }
 }
 
 std::string_view BackupExtension(const TRegError& error) {
@@ -105,6 +119,32 @@ class OpenKey {
  private:
   HKEY handle_ = 0;
 };
+
+// The key path with each name as the hive stores it. A finding may spell a name in another
+// letter case than the hive; a backup written with the stored names brings the key back exactly
+// as it was. A name that cannot be matched is kept as given.
+std::string StoredKeyPath(HKEY root, bool view64, const std::string& path) {
+  reg::HostRegistry* registry = reg::ProcessRegistry();
+  std::string stored;
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = path.find('\\', start);
+    if (end == std::string::npos) end = path.size();
+    std::string name = path.substr(start, end - start);
+    const std::string prefix = stored + (stored.empty() ? "" : "\\") + name;
+    HKEY key = 0;
+    if (registry != nullptr && reg::KeyOpenRead(&key, root, view64, prefix)) {
+      std::u16string own;
+      if (registry->QueryKeyName(key, &own) == kErrorSuccess) {
+        const std::string own_ansi = reg::Utf16ToAnsi(own);
+        if (reg::UpcasedName(own_ansi) == reg::UpcasedName(name)) name = own_ansi;
+      }
+      reg::RegCloseKey(key);
+    }
+    stored += (stored.empty() ? "" : "\\") + name;
+    start = end + 1;
+  }
+  return stored;
+}
 
 // The strings of REG_MULTI_SZ data, empty ones in the middle included, so that removing one
 // string keeps every other; the list's closing empty string is not included.
@@ -162,6 +202,11 @@ class Repair {
 
   void DropBackup() { (void)DeleteFileAt(backup_); }
 
+  const std::string& BackupKeyPath() {
+    if (backup_key_path_.empty()) backup_key_path_ = StoredKeyPath(root_, view64_, path_);
+    return backup_key_path_;
+  }
+
   // Records a change whose backup was written. When the index cannot take the line, the change
   // is taken back from its own backup: a change the undo store does not list could never be
   // undone.
@@ -176,7 +221,7 @@ class Repair {
   bool DeleteKey() {
     if (KeyGone()) return true;
     if (!ChooseBackup()) return false;
-    if (!reg::RegExportKey(text_, root_, view64_, backup_, path_)) return false;
+    if (!reg::RegExportKey(text_, root_, view64_, backup_, BackupKeyPath())) return false;
     if (!reg::DeleteRegKeyTree(text_, root_, view64_, path_)) {
       DropBackup();
       return false;
@@ -192,7 +237,7 @@ class Repair {
     if (!reg::RegValueExists(key.get(), name)) return true;
     if (with_backup) {
       if (!ChooseBackup()) return false;
-      if (!reg::RegExportOneValue(text_, root_, key.get(), name, backup_, path_)) return false;
+      if (!reg::RegExportOneValue(text_, root_, key.get(), name, backup_, BackupKeyPath())) return false;
     }
     const LSTATUS deleted = reg::RegDeleteValueA(key.get(), name.c_str());
     if (deleted != kErrorSuccess) {
@@ -231,7 +276,7 @@ class Repair {
       return true;  // nothing this repair can change
     }
     if (!ChooseBackup()) return false;
-    if (!reg::RegExportOneValue(text_, root_, key.get(), name, backup_, path_)) return false;
+    if (!reg::RegExportOneValue(text_, root_, key.get(), name, backup_, BackupKeyPath())) return false;
 
     std::vector<std::string> items;
     if (type == reg::REG_MULTI_SZ) {
@@ -271,7 +316,7 @@ class Repair {
     const std::string& name = error_.ValueName();
     if (!ChooseBackup()) return false;
     const bool existed = reg::RegValueExists(key.get(), name);
-    if (existed && !reg::RegExportOneValue(text_, root_, key.get(), name, backup_, path_)) {
+    if (existed && !reg::RegExportOneValue(text_, root_, key.get(), name, backup_, BackupKeyPath())) {
       return false;
     }
     static constexpr uint8_t kEmpty[1] = {0};
@@ -300,7 +345,8 @@ class Repair {
     }
     if (!ChooseBackup()) return false;
     const bool saved =
-        reg::RegExportValue(text_, root_, key.get(), {name, kMruList}, backup_, path_);
+        reg::RegExportValue(text_, root_, key.get(), {name, kMruList}, backup_,
+                            BackupKeyPath());
     key.Close();
     if (!saved) return false;
     if (!DeleteValue(/*with_backup=*/false) || !DoRebuildMRUList(error_, "", text_)) {
@@ -325,6 +371,7 @@ class Repair {
   const std::string undo_dir_;
   std::string* const text_;
   std::string backup_;
+  std::string backup_key_path_;
 };
 
 // The MRU list with every letter dropped that names no value of the open key.
@@ -377,8 +424,9 @@ bool DoRebuildMRUList(const TRegError& error, const std::string& backup_file,
   }
   const std::string kept = CheckedMruList(access, *list);
   const bool with_backup = !backup_file.empty();
-  if (with_backup && !reg::RegExportOneValue(error_text, error.RootKey(), access.CurrentKey(),
-                                             kMruList, backup_file, error.KeyPath())) {
+  if (with_backup &&
+      !reg::RegExportOneValue(error_text, error.RootKey(), access.CurrentKey(), kMruList,
+                              backup_file, StoredKeyPath(error.RootKey(), view64, error.KeyPath()))) {
     return false;
   }
   const Status written = access.WriteString(kMruList, kept);

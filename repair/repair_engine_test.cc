@@ -74,6 +74,10 @@ const std::vector<ActionCase>& ActionCases() {
        [] { EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Test\\Native", "Path")); }},
       {"DeleteKey", HKEY_CURRENT_USER, "Software\\Test\\Tree", "", scan::raDeleteKey, "", true,
        ".REG", [] { EXPECT_FALSE(reg::KeyExists(HKEY_CURRENT_USER, true, "Software\\Test\\Tree")); }},
+      // A finding may spell the key otherwise than the hive; the key comes back as it was named.
+      {"DeleteKeySpelledOtherwise", HKEY_CURRENT_USER, "software\\TEST\\tree\\SUB", "",
+       scan::raDeleteKey, "", true, ".REG",
+       [] { EXPECT_FALSE(reg::KeyExists(HKEY_CURRENT_USER, true, "Software\\Test\\Tree\\Sub")); }},
       {"DeleteValueAndEmptyKey", HKEY_CURRENT_USER, "Software\\Test\\Lonely", "only",
        scan::raDeleteValueAndEmptyKey, "", true, ".REG",
        [] { EXPECT_FALSE(reg::KeyExists(HKEY_CURRENT_USER, true, "Software\\Test\\Lonely")); }},

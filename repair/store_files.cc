@@ -56,7 +56,7 @@ Status WriteFileAt(std::string_view path, std::string_view bytes) {
   if (!folder.empty()) HM_RETURN_IF_ERROR(host_files->CreateFolder(folder, kView));
   Result<fs::path> host = host_files->HostPathForCreate(utf8, kView);
   if (!host.ok()) return host.status();
-  const Status written = AtomicWriteFile(*host, bytes);
+  const Status written = AtomicWriteFile(*host, bytes, {.durable = false});
   host_files->NoteChanged(utf8, kView);
   return written;
 }
@@ -113,6 +113,12 @@ std::optional<std::chrono::system_clock::time_point> ModifiedTimeAt(std::string_
   return std::chrono::system_clock::time_point(
       std::chrono::duration_cast<std::chrono::system_clock::duration>(
           std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
+}
+
+Status SyncStore(std::string_view folder) {
+  Result<fs::path> host = ExistingHostPath(folder);
+  if (!host.ok()) return Status::Ok();
+  return SyncFileSystem(*host);
 }
 
 }  // namespace hm::repair

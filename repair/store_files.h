@@ -2,8 +2,11 @@
 // page) resolved through the process's files (registry/path_utils.h), so that the store follows
 // the data folder wherever it is mapped and never leaves it through a link.
 //
-// Every write replaces its file atomically: a crash leaves the old or the new content, never a
-// torn index line. Errors carry the Windows code and the path.
+// Every write replaces its file atomically: a killed process leaves the old or the new content,
+// never a torn index line. Writes are not flushed one by one (a repair run writes thousands of
+// small files); SyncStore() makes everything written durable at once, and callers run it before
+// they commit the registry changes the backups are for. Errors carry the Windows code and the
+// path.
 //
 // Thread safety: as HostFiles (safe from any thread); the program uses them on the main thread.
 #pragma once
@@ -30,5 +33,7 @@ bool RemoveEmptyFolderAt(std::string_view path);
 // The names of the folder's subfolders, in no particular order; links are left out.
 std::vector<std::string> SubfolderNames(std::string_view folder);
 std::optional<std::chrono::system_clock::time_point> ModifiedTimeAt(std::string_view path);
+// Flushes everything written below `folder` to disk; nothing to do when it does not exist.
+Status SyncStore(std::string_view folder);
 
 }  // namespace hm::repair
