@@ -246,5 +246,31 @@ TEST_F(RepairTest, ABackupThatCannotBeWrittenLeavesTheRegistryUnchanged) {
   EXPECT_EQ(Dump(HKEY_CURRENT_USER, "Software\\Test"), before);
 }
 
+TEST_F(RepairTest, ARegistryChangeThatFailsLeavesNoBackup) {
+  // The same installation, its registry refusing every change: a key's backup can be written,
+  // its deletion cannot.
+  auto installation = install::Installation::Open(installation_.root());
+  ASSERT_TRUE(installation.ok());
+  auto read_only = reg::HostRegistry::Open(std::move(installation).value(), {.read_only = true});
+  ASSERT_TRUE(read_only.ok());
+  reg::SetProcessRegistry(read_only->get());
+  std::string text;
+  EXPECT_FALSE(RepairError(scanner_, *Finding(HKEY_CURRENT_USER, "Software\\Test\\Tree", "",
+                                              scan::raDeleteKey),
+                           &text));
+  EXPECT_EQ(text.rfind("RegKeyOpenEx: Access is denied.", 0), 0u) << text;
+  EXPECT_TRUE(ReadStore().lines.empty());
+  EXPECT_TRUE(TUndoStore(kUndoDir).ListSnapshots().empty());
+  EXPECT_TRUE(reg::KeyExists(HKEY_CURRENT_USER, true, "Software\\Test\\Tree"));
+  // No backup file either: the day folder holds nothing.
+  const std::filesystem::path undo = Host(kUndoDir);
+  if (std::filesystem::exists(undo)) {
+    for (const auto& day : std::filesystem::directory_iterator(undo)) {
+      EXPECT_TRUE(std::filesystem::is_empty(day.path())) << day.path();
+    }
+  }
+  reg::SetProcessRegistry(&installation_.registry());
+}
+
 }  // namespace
 }  // namespace hm::repair
