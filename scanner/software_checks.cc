@@ -4,6 +4,7 @@
 // item per file, folder or command).
 #include "scanner/software_checks.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -56,8 +57,8 @@ std::string FileNamePart(std::string_view path) {
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 // Whether the open key has a REG_DWORD value `name` that is not 0.
@@ -220,8 +221,8 @@ void UninstallCommandCheck(TScanThread& thread, const std::string& path) {
     name = "QuietUninstallString";
     if (!thread.ReadText(name, &command)) return;
   }
-  const bool missing = command.empty() || (PassesWordFilter(command) &&
-                                           !reg::CommandTargetExistsAnyView(command));
+  const bool missing =
+      command.empty() || (PassesWordFilter(command) && !reg::CommandTargetExistsAnyView(command));
   if (thread.CountTest(missing)) {
     Find(thread, raDeleteKey, 22, command, name, path, thread.ItemCaption());
   }
@@ -244,8 +245,7 @@ uint8_t UninstallItem(TScanThread& thread, const std::string& path) {
   }
   std::string value;
   if (thread.ReadText("InstallSource", &value)) {
-    const bool missing =
-        value.empty() || (OnFixedDrive(value) && !reg::PathExistsEx(value, false));
+    const bool missing = value.empty() || (OnFixedDrive(value) && !reg::PathExistsEx(value, false));
     if (thread.CountTest(missing)) {
       Find(thread, raDeleteValue, 22, value, "InstallSource", path, caption);
     }
@@ -253,7 +253,9 @@ uint8_t UninstallItem(TScanThread& thread, const std::string& path) {
   if (thread.ReadText("DisplayIcon", &value)) {
     const bool missing =
         value.empty() || (PassesWordFilter(value) && !thread.FileReferenceExists(value));
-    if (thread.CountTest(missing)) Find(thread, raDeleteValue, 10, value, "DisplayIcon", path, caption);
+    if (thread.CountTest(missing)) {
+      Find(thread, raDeleteValue, 10, value, "DisplayIcon", path, caption);
+    }
   }
   // Parts of Windows and Windows Installer products are removed by their own means.
   if (DwordSet(access, "SystemComponent") || DwordSet(access, "WindowsInstaller")) {
@@ -314,10 +316,9 @@ void FileValue(TScanThread& thread, const ListValue& value, bool folders_allowed
   }
   const std::string file = value.Text();
   const bool missing =
-      file.empty() ||
-      (PassesWordFilter(file) &&
-       !(folders_allowed && reg::FolderExistsEx(WithoutBackslash(file))) &&
-       !thread.FileReferenceExists(file));
+      file.empty() || (PassesWordFilter(file) &&
+                       !(folders_allowed && reg::FolderExistsEx(WithoutBackslash(file))) &&
+                       !thread.FileReferenceExists(file));
   if (thread.CountTest(missing)) {
     Find(thread, raDeleteValue, 22, file, value.name, value.key, value.name);
   }
@@ -456,10 +457,9 @@ void WindowsFonts(TScanThread& thread, TRegistryAccess&, bool count_only) {
   const std::string fonts_folder = count_only ? "" : reg::GetWindowsDirLower() + "Fonts\\";
   for (const char* list : {"Software\\Microsoft\\Windows\\CurrentVersion\\Fonts",
                            "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"}) {
-    ValueFrame(thread, count_only, kMachine, list, Open::kForCheck,
-               [&fonts_folder](TScanThread& t, const ListValue& v) {
-                 FontValue(t, v, fonts_folder);
-               });
+    ValueFrame(
+        thread, count_only, kMachine, list, Open::kForCheck,
+        [&fonts_folder](TScanThread& t, const ListValue& v) { FontValue(t, v, fonts_folder); });
   }
 }
 

@@ -160,8 +160,10 @@ TEST_F(SoftwareChecksTest, ReportExactlyThePlantedFaults) {
       "Application Locations 1 22 1 " + lm + "App Paths\\gone.exe\\\\:Path=C:\\Gone\\",
       "Application Locations 1 22 1 " + lm + "App Paths\\gone.exe\\\\:=C:\\Gone\\gone.exe",
       "Add/Remove Cache 1 22 1 " + lm + "Uninstall\\Fixed\\\\:InstallSource=D:\\Setup\\",
-      "Add/Remove Cache 1 22 0 " + lm + "Uninstall\\Removable\\\\:UninstallString=C:\\Gone\\uninst.exe",
-      "Add/Remove Cache 1 22 0 " + lm + "Uninstall\\Quiet\\\\:QuietUninstallString=C:\\Gone\\q.exe /S",
+      "Add/Remove Cache 1 22 0 " + lm +
+          "Uninstall\\Removable\\\\:UninstallString=C:\\Gone\\uninst.exe",
+      "Add/Remove Cache 1 22 0 " + lm +
+          "Uninstall\\Quiet\\\\:QuietUninstallString=C:\\Gone\\q.exe /S",
       "Add/Remove Cache 1 22 0 " + lm +
           "App Management\\ARPCache\\Gone\\\\:SlowInfoCache=C:\\Gone\\cached.exe",
       "Add/Remove Cache 1 22 1 " + lm + "Installer\\Folders\\\\:C:\\Gone\\=C:\\Gone\\",
