@@ -62,16 +62,8 @@ TEST(DemoScanTest, FindsExactlyThePlantedFaults) {
   hm::testing::TempDir dir;
   const fs::path root = dir.path() / "demo";
   ASSERT_TRUE(install::BuildInstallation(hm::testing::SourceDir() / "demo/win10", root).ok());
-  auto installation = install::Installation::Open(root);
-  ASSERT_TRUE(installation.ok());
-  auto registry = reg::HostRegistry::Open(std::move(*installation), {});
-  ASSERT_TRUE(registry.ok());
-  reg::SetProcessRegistry(registry->get());
-  reg::InitRegistryAccess(**registry);
-  std::unique_ptr<reg::HostEnvironment> environment = reg::HostEnvironment::Build(**registry);
-  auto files = reg::OpenInstallationFiles((*registry)->installation(), *environment, {});
-  ASSERT_TRUE(files.ok());
-  reg::SetProcessFiles(files->get(), environment.get());
+  testing::OpenedInstallation opened(root);
+  ASSERT_TRUE(opened.ok());
 
   MainThreadQueue queue;
   TRegScanner scanner(queue);
@@ -95,9 +87,6 @@ TEST(DemoScanTest, FindsExactlyThePlantedFaults) {
   for (const std::string& line : missing) ADD_FAILURE() << "not found: " << line;
   for (const std::string& line : extra) ADD_FAILURE() << "not expected: " << line;
   EXPECT_EQ(scanner.ReadOnlyDrops(), 0);
-
-  reg::SetProcessFiles(nullptr, nullptr);
-  reg::SetProcessRegistry(nullptr);
 }
 
 }  // namespace
