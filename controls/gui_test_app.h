@@ -1,0 +1,23 @@
+// For GUI tests: the one QApplication of a test program, created on first use on the offscreen
+// platform (unless the environment names another), so that the tests run without a display.
+#pragma once
+
+#include <QApplication>
+#include <QWidget>
+
+namespace hm::controls::testing {
+
+inline QApplication& GuiTestApp() {
+  if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return *existing;
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "hm-gui-test";
+  static char* argv[] = {name, nullptr};
+  static QApplication app(argc, argv);
+  return app;
+}
+
+// The modal dialog now open, if any.
+inline QWidget* OpenModal() { return QApplication::activeModalWidget(); }
+
+}  // namespace hm::controls::testing

@@ -1,0 +1,37 @@
+// QtMainThreadQueue: the main-thread call queue of the desktop program.
+//
+// Worker threads (the scan thread, later the monitor and cleaner workers) block in
+// MainThreadQueue::RunOnMainThread() until the GUI thread has run their call. The queue's wake
+// hook posts one queued call to this object, which lives in the GUI thread; when Qt's event loop
+// runs it, every call waiting by then is served, in order. While a post is outstanding further
+// wakes post nothing, so a busy worker cannot flood the event queue.
+//
+// Create it on the GUI thread, after the QApplication. Destroy it only after every worker that
+// uses the queue has ended (the scanner's destructor stops its worker).
+#pragma once
+
+#include <QObject>
+#include <atomic>
+
+#include "platform/main_thread.h"
+
+namespace hm::ui {
+
+class QtMainThreadQueue : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit QtMainThreadQueue(QObject* parent = nullptr);
+  ~QtMainThreadQueue() override;
+
+  MainThreadQueue& queue() { return queue_; }
+
+ private:
+  void Wake();
+  void Serve();
+
+  std::atomic<bool> wake_posted_{false};
+  MainThreadQueue queue_;  // after wake_posted_: its hook uses it
+};
+
+}  // namespace hm::ui
