@@ -485,6 +485,18 @@ struct WalkCache {
 };
 thread_local WalkCache t_walk_cache;
 
+// The subkey EnumKey named last on this thread. A walk enumerates a key's subkeys and opens each
+// one it is given right away: that open finds the key here instead of looking its name up in the
+// parent's index (whose nodes are cold in a large hive). Valid while the registry and its
+// generation (no key freed since) are the same.
+struct EnumHint {
+  uint64_t registry = 0;
+  uint64_t generation = 0;
+  const Key* parent = nullptr;
+  Key* child = nullptr;
+};
+thread_local EnumHint t_enum_hint;
+
 bool SameName(std::u16string_view a, std::u16string_view b) {
   return SameUnits(a, b) || NamesEqual(a, b);
 }
@@ -580,18 +592,33 @@ HKEY HostRegistry::AddHandle(std::shared_ptr<OpenKeyState> state) {
   return (uint64_t{serial} << 32) | index;
 }
 
+std::vector<std::shared_ptr<HostRegistry::OpenKeyState>>& HostRegistry::SpareStates() {
+  thread_local std::vector<std::shared_ptr<OpenKeyState>> spares;
+  return spares;
+}
+
 LSTATUS HostRegistry::CloseKey(HKEY key) {
   if (IsPredefinedRoot(key)) return kErrorSuccess;
   const uint64_t index = key & 0xFFFFFFFF;
   const uint32_t serial = static_cast<uint32_t>(key >> 32);
   std::shared_ptr<OpenKeyState> state;
-  std::lock_guard<std::mutex> lock(handles_mutex_);
-  if (index >= handles_.size() || handle_serials_[index] != serial || !handles_[index]) {
-    return kErrorInvalidHandle;
+  {
+    std::lock_guard<std::mutex> lock(handles_mutex_);
+    if (index >= handles_.size() || handle_serials_[index] != serial || !handles_[index]) {
+      return kErrorInvalidHandle;
+    }
+    ++handle_serials_[index];
+    state = std::move(handles_[index]);
+    free_handles_.push_back(static_cast<uint32_t>(index));
   }
-  ++handle_serials_[index];
-  state = std::move(handles_[index]);
-  free_handles_.push_back(static_cast<uint32_t>(index));
+  // Out of the table nobody can take a new reference, so a count of one means no other thread
+  // is still reading through the handle: the state is kept for this thread's next open. The
+  // next open resets what it answered (its generations), so nothing of this registry is used
+  // again, even by another registry. A few spares are enough: a walk closes a key and opens
+  // the next.
+  constexpr size_t kMaxSpareStates = 16;
+  std::vector<std::shared_ptr<OpenKeyState>>& spares = SpareStates();
+  if (state.use_count() == 1 && spares.size() < kMaxSpareStates) spares.push_back(std::move(state));
   return kErrorSuccess;
 }
 
@@ -691,25 +718,63 @@ LSTATUS HostRegistry::ResolveForOpen(const OpenKeyState& state, Resolved* resolv
   if (parent != nullptr && parent->resolved.primary.mount != nullptr &&
       SameUnits(parent->path, path.substr(0, cut)) &&
       DeeperThan(path, DeepestRule(state.root, state.view32, path))) {
-    const std::u16string_view name = path.substr(cut + 1);
-    Location user{parent->resolved.primary.mount, parent->resolved.primary.key->FindSubkey(name)};
-    Location machine = parent->resolved.secondary;
-    if (machine.key != nullptr) machine.key = machine.key->FindSubkey(name);
-    *resolved = Resolved();
-    if (user.key != nullptr) {
-      resolved->primary = user;
-      if (machine.key != nullptr) resolved->secondary = machine;
-    } else if (machine.key != nullptr) {
-      resolved->primary = machine;
-    } else {
-      return kErrorFileNotFound;
-    }
+    if (LSTATUS error = FindBelow(parent->resolved, path.substr(cut + 1), resolved)) return error;
   } else if (LSTATUS error = ResolveLogical(state.root, path, state.view32, resolved)) {
     return error;
   }
   entry.path.assign(path);
   entry.resolved = *resolved;
   return kErrorSuccess;
+}
+
+// The subkey `name` of the keys `parent` stands for: below the user's key and the machine's for
+// HKEY_CLASSES_ROOT (the user's key first, standing for both when both have it).
+LSTATUS HostRegistry::FindBelow(const Resolved& parent, std::u16string_view name,
+                                Resolved* child) {
+  Location user{parent.primary.mount, parent.primary.key->FindSubkey(name)};
+  Location machine = parent.secondary;
+  if (machine.key != nullptr) machine.key = machine.key->FindSubkey(name);
+  *child = Resolved();
+  if (user.key != nullptr) {
+    child->primary = user;
+    if (machine.key != nullptr) child->secondary = machine;
+  } else if (machine.key != nullptr) {
+    child->primary = machine;
+  } else {
+    return kErrorFileNotFound;
+  }
+  return kErrorSuccess;
+}
+
+// Opening one name below an open handle, as a walk opens each key below its parent's handle:
+// when the new key is in the parent's view and deep enough that no rule of the registry (mounts,
+// links, the 32-bit view) applies to it, its keys are the subkeys of that name of the parent's
+// keys, which the parent's handle already holds. Nothing is split, mapped or walked from the
+// root. Returns false when this does not apply; the caller then resolves the whole path.
+// REQUIRES: tree_mutex_ held (either way).
+bool HostRegistry::ResolveBelow(OpenKeyState& parent, const OpenKeyState& state,
+                                std::u16string_view name, LSTATUS* error, Resolved* resolved) {
+  if (parent.path.empty() || name.empty() || name.find(u'\\') != std::u16string_view::npos ||
+      state.view32 != parent.view32 ||
+      !DeeperThan(state.path, DeepestRule(state.root, state.view32, state.path))) {
+    return false;
+  }
+  Resolved keys;
+  // A parent whose key was deleted: the whole path gives the answer an open by path gives.
+  if (ResolveState(parent, &keys) != kErrorSuccess) return false;
+  const EnumHint& hint = t_enum_hint;
+  // The exact name of the subkey just enumerated is that subkey (names are unique below a key);
+  // a merged classes key also needs the machine's subkey, which the general lookup finds.
+  if (hint.registry == serial_ && hint.parent == keys.primary.key && keys.secondary.key == nullptr &&
+      hint.generation == generation_.load(std::memory_order_acquire) &&
+      SameUnits(hint.child->name(), name)) {
+    *resolved = Resolved();
+    resolved->primary = {keys.primary.mount, hint.child};
+    *error = kErrorSuccess;
+    return true;
+  }
+  *error = FindBelow(keys, name, resolved);
+  return true;
 }
 
 LSTATUS HostRegistry::OpenOrCreate(HKEY parent, std::u16string_view subkey, REGSAM access,
@@ -721,11 +786,17 @@ LSTATUS HostRegistry::OpenOrCreate(HKEY parent, std::u16string_view subkey, REGS
   if (!parent_state) return kErrorInvalidHandle;
   if (!subkey.empty() && subkey.front() == u'\\') return kErrorBadPathname;
 
-  // Many opens fail (a check looks for subkeys that most keys lack): the state of a failed open
-  // is kept for this thread's next one instead of being allocated anew each time.
-  thread_local std::shared_ptr<OpenKeyState> spare;
-  std::shared_ptr<OpenKeyState> state = std::move(spare);
-  if (state == nullptr) state = std::make_shared<OpenKeyState>();
+  // A scan opens (and closes) a handle for nearly every key it visits, and many opens fail (a
+  // check looks for subkeys that most keys lack): states are taken from this thread's spares
+  // (with their path buffers) instead of being allocated anew each time.
+  std::vector<std::shared_ptr<OpenKeyState>>& spares = SpareStates();
+  std::shared_ptr<OpenKeyState> state;
+  if (!spares.empty()) {
+    state = std::move(spares.back());
+    spares.pop_back();
+  } else {
+    state = std::make_shared<OpenKeyState>();
+  }
   state->generation.store(0, std::memory_order_relaxed);
   state->merged_generation = 0;
   state->root = parent_state->root;
@@ -745,7 +816,11 @@ LSTATUS HostRegistry::OpenOrCreate(HKEY parent, std::u16string_view subkey, REGS
   LSTATUS error;
   {
     std::shared_lock<std::shared_mutex> lock(tree_mutex_);
-    error = ResolveForOpen(*state, &resolved);
+    std::u16string_view name = subkey;
+    if (!name.empty() && name.back() == u'\\') name.remove_suffix(1);
+    if (IsPredefinedRoot(parent) || !ResolveBelow(*parent_state, *state, name, &error, &resolved)) {
+      error = ResolveForOpen(*state, &resolved);
+    }
     if (error == kErrorSuccess) error = FinishOpen(access, resolved, state.get());
   }
   if (error == kErrorFileNotFound && create) {
@@ -756,7 +831,7 @@ LSTATUS HostRegistry::OpenOrCreate(HKEY parent, std::u16string_view subkey, REGS
   }
   RunCallbacks(std::move(due));
   if (error != kErrorSuccess) {
-    spare = std::move(state);
+    spares.push_back(std::move(state));
     return error;
   }
   *result = AddHandle(std::move(state));
@@ -933,7 +1008,10 @@ LSTATUS HostRegistry::EnumKey(HKEY handle, uint32_t index, std::u16string* name)
     }
     const auto& subkeys = resolved.primary.key->subkeys();
     if (index >= subkeys.size()) return kErrorNoMoreItems;
-    *name = subkeys[index]->name();
+    Key* child = subkeys[index].get();
+    *name = child->name();
+    t_enum_hint = {serial_, generation_.load(std::memory_order_acquire), resolved.primary.key,
+                   child};
     return kErrorSuccess;
   };
   return ReadKey(handle, KEY_ENUMERATE_SUB_KEYS, read);

@@ -200,9 +200,14 @@ class HostRegistry {
 
   std::shared_ptr<OpenKeyState> Lookup(HKEY key);
   HKEY AddHandle(std::shared_ptr<OpenKeyState> state);
+  // States of closed handles (and of failed opens) kept by each thread for its next opens.
+  static std::vector<std::shared_ptr<OpenKeyState>>& SpareStates();
   LSTATUS OpenOrCreate(HKEY parent, std::u16string_view subkey, REGSAM access, bool create,
                        HKEY* result, bool* created);
   LSTATUS ResolveForOpen(const OpenKeyState& state, Resolved* resolved);
+  bool ResolveBelow(OpenKeyState& parent, const OpenKeyState& state, std::u16string_view name,
+                    LSTATUS* error, Resolved* resolved);
+  static LSTATUS FindBelow(const Resolved& parent, std::u16string_view name, Resolved* child);
   LSTATUS FinishOpen(REGSAM access, const Resolved& resolved, OpenKeyState* state);
   LSTATUS CreatePath(OpenKeyState& state, Resolved* resolved, bool* created, Callbacks* due);
   LSTATUS MapToHives(HKEY root, const Components& components, bool view32,

@@ -335,9 +335,25 @@ bool TRegistry::OpenWith(const std::string& key, REGSAM access, bool can_create)
   const bool from_current = !absolute && current_key_ != 0;
   const HKEY base = from_current ? current_key_ : root_key_;
   HKEY opened = 0;
-  const LSTATUS error = can_create && !sub_key.empty()
-                            ? RegCreateKeyExA(base, sub_key.c_str(), access, &opened)
-                            : RegOpenKeyExA(base, sub_key.c_str(), 0, access, &opened);
+  LSTATUS error = kErrorFileNotFound;
+  bool opened_below_base = false;
+  if (!from_current && !can_create && open_base_.key != 0 && open_base_.root == root_key_ &&
+      open_base_.view == (access & KEY_WOW64_RES)) {
+    // A path below the open base: only the rest after it is converted and looked up.
+    const size_t length = open_base_.length;
+    if (length > 0 && sub_key.size() > length + 1 && sub_key[length] == '\\' &&
+        std::memcmp(sub_key.data(), open_base_.path->data(), length) == 0) {
+      error = RegOpenKeyExA(open_base_.key, sub_key.c_str() + length + 1, 0, access, &opened);
+      opened_below_base = true;
+    }
+  }
+  // The base answers like the root for a missing key; anything else (a handle closed under the
+  // walk, a malformed rest) is asked again the ordinary way.
+  if (!opened_below_base || (error != kErrorSuccess && error != kErrorFileNotFound)) {
+    error = can_create && !sub_key.empty()
+                ? RegCreateKeyExA(base, sub_key.c_str(), access, &opened)
+                : RegOpenKeyExA(base, sub_key.c_str(), 0, access, &opened);
+  }
   if (error != kErrorSuccess) return false;
   if (from_current) {
     path = JoinKeyPath(current_path_, sub_key);
@@ -346,6 +362,7 @@ bool TRegistry::OpenWith(const std::string& key, REGSAM access, bool can_create)
   }
   CloseKey();
   current_key_ = opened;
+  current_access_ = access;
   current_path_.assign(path);
   return true;
 }
@@ -365,7 +382,16 @@ void TRegistry::CloseKey() {
   if (current_key_ == 0) return;
   RegCloseKey(current_key_);
   current_key_ = 0;
+  current_access_ = 0;
   current_path_.clear();
+}
+
+HKEY TRegistry::TakeCurrentKey() {
+  const HKEY key = current_key_;
+  current_key_ = 0;
+  current_access_ = 0;
+  current_path_.clear();
+  return key;
 }
 
 bool TRegistry::GetKeyInfo(TRegKeyInfo* info) const {
@@ -473,6 +499,12 @@ bool TRegistryAccess::DeleteTree(const std::string& path) {
 // One subkey enumeration. The root and access mask are those of the enumerating object when the
 // walk starts; the depth counters are the second object's, which the callbacks see. The path and
 // the name buffer are shared by all levels, so the walk allocates nothing per key.
+//
+// Each key is opened below its parent's handle (only its name is converted and looked up), and
+// the second object opens the paths the callbacks ask for below the same handle. When a callback
+// leaves the second object holding the very key the walk would open next (same path, same
+// access), the walk takes that handle over instead of opening the key once more; the callback
+// cannot tell, as the second object is closed before every callback anyway.
 class TRegistryAccess::SubKeyWalk {
  public:
   SubKeyWalk(const TRegistryAccess& owner, bool recursive, int32_t max_depth,
@@ -490,13 +522,16 @@ class TRegistryAccess::SubKeyWalk {
     second_.max_depth_ = std::max(max_depth, 0);
   }
 
-  void Run() { EnumChildrenOfPath(); }
+  void Run() {
+    HKEY start = 0;
+    if (RegOpenKeyExA(root_, path_.c_str(), 0, access_, &start) != kErrorSuccess) return;
+    EnumChildren(start);
+  }
 
  private:
-  // Walks the children of the key at path_; returns the last callback code (2 or more: stop).
-  uint8_t EnumChildrenOfPath() {
-    HKEY parent = 0;
-    if (RegOpenKeyExA(root_, path_.c_str(), 0, access_, &parent) != kErrorSuccess) return 0;
+  // Walks the children of `parent`, the open key at path_, and closes it; returns the last
+  // callback code (2 or more: stop).
+  uint8_t EnumChildren(HKEY parent) {
     KeyInfo info;
     if (RegQueryInfoKeyA(parent, &info) != kErrorSuccess) {
       RegCloseKey(parent);
@@ -509,25 +544,37 @@ class TRegistryAccess::SubKeyWalk {
     for (uint32_t index = 0; index < info.subkeys && code < 2; ++index) {
       uint32_t name_size = name_capacity;
       if (RegEnumKeyExA(parent, index, name_.data(), &name_size) != kErrorSuccess) continue;
-      code = VisitChild(std::string_view(name_.data(), name_size));
+      code = VisitChild(parent, std::string_view(name_.data(), name_size));
     }
     --second_.depth_;
     RegCloseKey(parent);
     return code;
   }
 
-  // Hands the child `name` of path_ to the callback and descends when asked to.
-  uint8_t VisitChild(std::string_view name) {
+  // Hands the child `name` of `parent` (the key at path_) to the callback and descends when
+  // asked to.
+  uint8_t VisitChild(HKEY parent, std::string_view name) {
     const size_t parent_length = path_.size();
     if (!path_.empty()) path_.push_back('\\');
     path_.append(name);
     second_.CloseKey();
     second_.SetRootKey(root_);
     second_.SetAccess(access_);
+    second_.SetOpenBase({parent, root_, access_ & KEY_WOW64_RES, &path_, parent_length});
     uint8_t code = callback_(thread_, second_, path_);
+    second_.SetOpenBase({});
     if (code == 0 && recursive_ &&
         (second_.max_depth_ == 0 || second_.depth_ < second_.max_depth_)) {
-      code = EnumChildrenOfPath();
+      HKEY child = 0;
+      if (second_.CurrentKey() != 0 && second_.RootKey() == root_ &&
+          second_.CurrentAccess() == access_ && second_.CurrentPath() == path_) {
+        child = second_.TakeCurrentKey();
+      } else {
+        // The name, NUL-terminated, is the end of path_.
+        const char* relative = path_.c_str() + path_.size() - name.size();
+        if (RegOpenKeyExA(parent, relative, 0, access_, &child) != kErrorSuccess) child = 0;
+      }
+      if (child != 0) code = EnumChildren(child);
     }
     path_.resize(parent_length);
     return code;

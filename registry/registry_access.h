@@ -181,13 +181,33 @@ class TRegistry {
   // Writes `value` as REG_SZ with its terminator.
   Status WriteString(const std::string& name, const std::string& value);
 
+ protected:
+  // An open key below which the object opens absolute paths that name one of its subkeys, with
+  // the same root and view: a subkey walk sets it to the handle of the parent of the keys it
+  // hands out, so that opening a key by its whole path looks up only its last name. `path` and
+  // `length` give the key's path (a prefix of a string that outlives its use).
+  struct OpenBase {
+    HKEY key = 0;
+    HKEY root = 0;
+    REGSAM view = 0;
+    const std::string* path = nullptr;
+    size_t length = 0;
+  };
+  void SetOpenBase(const OpenBase& base) { open_base_ = base; }
+  // The open key, its path and the access it was opened with; TakeCurrentKey() gives up the
+  // key without closing it (the caller closes it).
+  REGSAM CurrentAccess() const { return current_access_; }
+  HKEY TakeCurrentKey();
+
  private:
   bool OpenWith(const std::string& key, REGSAM access, bool can_create);
 
   HKEY root_key_ = HKEY_CURRENT_USER;
   REGSAM access_ = KEY_ALL_ACCESS;
   HKEY current_key_ = 0;
+  REGSAM current_access_ = 0;
   std::string current_path_;
+  OpenBase open_base_;
 };
 
 // --- TRegistryAccess ---
