@@ -269,6 +269,9 @@ class TfmHMMain : public QWidget {
   // The About window (modal).
   void ShowAbout();
   void ToggleMaximized();
+  // The delayed start-up timer fired: background mode; re-armed for four hours the first time;
+  // an unattended scan when the window is hidden or minimised and nothing runs.
+  void DelayedStartFired();
 
   // Which borders a point of a normal window of `size` resizes: within 7 pixels of an edge,
   // corners first. Empty elsewhere.
@@ -292,7 +295,6 @@ class TfmHMMain : public QWidget {
   void HandleUpdateResult(intptr_t result);
   void ShowPageById(THMPage id);
   void ShowPageByRule(THMPage id, bool results_first);
-  void DelayedStartFired();
   bool CloseAllowed();
   void ShowHelpMenu();
   void ApplySizeLimits();
