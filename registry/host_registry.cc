@@ -134,6 +134,9 @@ struct HostRegistry::OpenKeyState {
   std::u16string path;
   bool view32 = true;
   REGSAM access = 0;
+  // Known to lie deeper than every rule of the registry (see DeepestRule): keys below it are
+  // their parent's keys' subkeys of their name. False also when not known.
+  bool past_rules = false;
 
   // `resolved` is valid while `generation` equals the registry's. It is written (under `mutex`)
   // before `generation` is published, so a reader that sees the current generation reads a
@@ -752,13 +755,19 @@ LSTATUS HostRegistry::FindBelow(const Resolved& parent, std::u16string_view name
 // keys, which the parent's handle already holds. Nothing is split, mapped or walked from the
 // root. Returns false when this does not apply; the caller then resolves the whole path.
 // REQUIRES: tree_mutex_ held (either way).
-bool HostRegistry::ResolveBelow(OpenKeyState& parent, const OpenKeyState& state,
+bool HostRegistry::ResolveBelow(OpenKeyState& parent, OpenKeyState& state,
                                 std::u16string_view name, LSTATUS* error, Resolved* resolved) {
   if (parent.path.empty() || name.empty() || name.find(u'\\') != std::u16string_view::npos ||
-      state.view32 != parent.view32 ||
+      state.view32 != parent.view32) {
+    return false;
+  }
+  // The rules depend on the root, the view and the first two names only: below a key past them
+  // every key is past them too, and the texts need not be compared again for each.
+  if (!parent.past_rules &&
       !DeeperThan(state.path, DeepestRule(state.root, state.view32, state.path))) {
     return false;
   }
+  state.past_rules = true;
   Resolved keys;
   // A parent whose key was deleted: the whole path gives the answer an open by path gives.
   if (ResolveState(parent, &keys) != kErrorSuccess) return false;
@@ -799,6 +808,7 @@ LSTATUS HostRegistry::OpenOrCreate(HKEY parent, std::u16string_view subkey, REGS
   }
   state->generation.store(0, std::memory_order_relaxed);
   state->merged_generation = 0;
+  state->past_rules = false;
   state->root = parent_state->root;
   state->path.assign(parent_state->path);
   if (!subkey.empty()) {

@@ -205,7 +205,7 @@ class HostRegistry {
   LSTATUS OpenOrCreate(HKEY parent, std::u16string_view subkey, REGSAM access, bool create,
                        HKEY* result, bool* created);
   LSTATUS ResolveForOpen(const OpenKeyState& state, Resolved* resolved);
-  bool ResolveBelow(OpenKeyState& parent, const OpenKeyState& state, std::u16string_view name,
+  bool ResolveBelow(OpenKeyState& parent, OpenKeyState& state, std::u16string_view name,
                     LSTATUS* error, Resolved* resolved);
   static LSTATUS FindBelow(const Resolved& parent, std::u16string_view name, Resolved* child);
   LSTATUS FinishOpen(REGSAM access, const Resolved& resolved, OpenKeyState* state);

@@ -69,16 +69,6 @@ uint32_t CodePageNameLength(uint32_t length) {
   return g_facts.multi_byte_locale ? length * 2 : length;
 }
 
-// Joins two key paths with one backslash; an empty side adds nothing.
-std::string JoinKeyPath(std::string_view parent, std::string_view child) {
-  if (parent.empty()) return std::string(child);
-  if (child.empty()) return std::string(parent);
-  std::string joined;
-  joined.reserve(parent.size() + 1 + child.size());
-  joined.append(parent).append(1, '\\').append(child);
-  return joined;
-}
-
 // The buffers of one value enumeration.
 struct ValueBuffers {
   std::string name;
@@ -327,12 +317,21 @@ void TRegistry::SetRootKey(HKEY root) {
 }
 
 bool TRegistry::OpenWith(const std::string& key, REGSAM access, bool can_create) {
-  // Scans open a key per key they visit: build the texts in per-thread buffers, not anew.
-  thread_local std::string sub_key, path;
-  const bool absolute = !key.empty() && key.front() == '\\';
-  sub_key.assign(key, absolute ? 1 : 0);
-  if (!sub_key.empty() && sub_key.back() == '\\') sub_key.pop_back();
-  const bool from_current = !absolute && current_key_ != 0;
+  // Scans open a key per key they visit: the texts are not copied more than once, and into a
+  // per-thread buffer. `key` may be CurrentPath() itself, so nothing changes before the open.
+  const size_t skip = !key.empty() && key.front() == '\\' ? 1 : 0;
+  std::string_view sub_key(key);
+  sub_key.remove_prefix(skip);
+  if (!sub_key.empty() && sub_key.back() == '\\') sub_key.remove_suffix(1);
+  // The registry functions take NUL-terminated text: `key` serves unless a backslash was cut off
+  // its end.
+  const char* text = key.c_str() + skip;
+  thread_local std::string trimmed;
+  if (skip + sub_key.size() < key.size()) {
+    trimmed.assign(sub_key);
+    text = trimmed.c_str();
+  }
+  const bool from_current = skip == 0 && current_key_ != 0;
   const HKEY base = from_current ? current_key_ : root_key_;
   HKEY opened = 0;
   LSTATUS error = kErrorFileNotFound;
@@ -343,27 +342,29 @@ bool TRegistry::OpenWith(const std::string& key, REGSAM access, bool can_create)
     const size_t length = open_base_.length;
     if (length > 0 && sub_key.size() > length + 1 && sub_key[length] == '\\' &&
         std::memcmp(sub_key.data(), open_base_.path->data(), length) == 0) {
-      error = RegOpenKeyExA(open_base_.key, sub_key.c_str() + length + 1, 0, access, &opened);
+      error = RegOpenKeyExA(open_base_.key, text + length + 1, 0, access, &opened);
       opened_below_base = true;
     }
   }
   // The base answers like the root for a missing key; anything else (a handle closed under the
   // walk, a malformed rest) is asked again the ordinary way.
   if (!opened_below_base || (error != kErrorSuccess && error != kErrorFileNotFound)) {
-    error = can_create && !sub_key.empty()
-                ? RegCreateKeyExA(base, sub_key.c_str(), access, &opened)
-                : RegOpenKeyExA(base, sub_key.c_str(), 0, access, &opened);
+    error = can_create && !sub_key.empty() ? RegCreateKeyExA(base, text, access, &opened)
+                                           : RegOpenKeyExA(base, text, 0, access, &opened);
   }
   if (error != kErrorSuccess) return false;
+  thread_local std::string path;
   if (from_current) {
-    path = JoinKeyPath(current_path_, sub_key);
+    path.assign(current_path_);
+    if (!path.empty() && !sub_key.empty()) path.push_back('\\');
+    path.append(sub_key);
   } else {
     path.assign(sub_key);
   }
   CloseKey();
   current_key_ = opened;
   current_access_ = access;
-  current_path_.assign(path);
+  current_path_.swap(path);
   return true;
 }
 
