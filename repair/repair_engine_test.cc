@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "platform/text_lines.h"
+#include "registry/regedit.h"
 #include "repair/repair_test_support.h"
 #include "repair/store_files.h"
 #include "repair/undo_store.h"
@@ -244,6 +245,29 @@ TEST_F(RepairTest, ABackupThatCannotBeWrittenLeavesTheRegistryUnchanged) {
     EXPECT_EQ(text.rfind("CreateDirectory: ", 0), 0u) << text;
   }
   EXPECT_EQ(Dump(HKEY_CURRENT_USER, "Software\\Test"), before);
+}
+
+// Without a registry editor no key can be saved, so no key is deleted; value repairs, which write
+// their own backups, go on.
+TEST_F(RepairTest, WithoutTheRegistryEditorKeysStay) {
+  reg::ScopedRegEditFault no_editor(reg::RegEditFault::kCannotStart);
+  std::string text = "stale";
+  EXPECT_FALSE(RepairError(scanner_, *Finding(HKEY_CURRENT_USER, "Software\\Test\\Tree", "",
+                                              scan::raDeleteKey),
+                           &text));
+  EXPECT_EQ(text, "");  // an editor that cannot start says nothing
+  EXPECT_TRUE(reg::KeyExists(HKEY_CURRENT_USER, true, "Software\\Test\\Tree"));
+  {
+    reg::ScopedRegEditFault refusing(reg::RegEditFault::kExitCode, 3);
+    EXPECT_FALSE(RepairError(scanner_, *Finding(HKEY_CURRENT_USER, "Software\\Test\\Tree", "",
+                                                scan::raDeleteKey),
+                             &text));
+    EXPECT_EQ(text, "ExitCode: 3");
+  }
+  EXPECT_TRUE(ReadStore().lines.empty());
+  EXPECT_TRUE(RepairError(scanner_, *Finding(HKEY_CURRENT_USER, kValues, "Gone",
+                                             scan::raDeleteValue),
+                          &text));
 }
 
 TEST_F(RepairTest, ARegistryChangeThatFailsLeavesNoBackup) {
