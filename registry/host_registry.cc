@@ -839,7 +839,7 @@ LSTATUS HostRegistry::OpenOrCreate(HKEY parent, std::u16string_view subkey, REGS
     error = CreatePath(*state, &resolved, created, &due);
     if (error == kErrorSuccess) error = FinishOpen(access, resolved, state.get());
   }
-  RunCallbacks(std::move(due));
+  if (!due.empty()) RunCallbacks(std::move(due));  // only a creation has any
   if (error != kErrorSuccess) {
     spares.push_back(std::move(state));
     return error;
@@ -1009,19 +1009,23 @@ const std::vector<const std::u16string*>& HostRegistry::MergedNames(OpenKeyState
 }
 
 LSTATUS HostRegistry::EnumKey(HKEY handle, uint32_t index, std::u16string* name) {
+  return EnumKey(handle, index, [name](std::u16string_view found) { name->assign(found); });
+}
+
+LSTATUS HostRegistry::EnumKey(HKEY handle, uint32_t index, NameVisitor visit) {
   auto read = [&](OpenKeyState& state, const Resolved& resolved) -> LSTATUS {
     if (HasListedExtras(resolved)) {
       const auto& names = MergedNames(state, resolved);
       if (index >= names.size()) return kErrorNoMoreItems;
-      *name = *names[index];
+      visit(*names[index]);
       return kErrorSuccess;
     }
     const auto& subkeys = resolved.primary.key->subkeys();
     if (index >= subkeys.size()) return kErrorNoMoreItems;
     Key* child = subkeys[index].get();
-    *name = child->name();
     t_enum_hint = {serial_, generation_.load(std::memory_order_acquire), resolved.primary.key,
                    child};
+    visit(child->name());
     return kErrorSuccess;
   };
   return ReadKey(handle, KEY_ENUMERATE_SUB_KEYS, read);

@@ -113,6 +113,10 @@ class HostRegistry {
   LSTATUS QueryKeyName(HKEY key, std::u16string* name);
   // The name of the subkey at `index` (ERROR_NO_MORE_ITEMS past the end).
   LSTATUS EnumKey(HKEY key, uint32_t index, std::u16string* name);
+  // The same, handing the name to `visit` while the registry is held for reading (the view is
+  // valid only during the call; `visit` must not call back into the registry).
+  using NameVisitor = FunctionRef<void(std::u16string_view)>;
+  LSTATUS EnumKey(HKEY key, uint32_t index, NameVisitor visit);
   // Calls `visit` with the value at `index` (or of that name) while the registry is held for
   // reading: the reference is valid only during the call, and `visit` must not call back into
   // the registry. ERROR_NO_MORE_ITEMS past the end; ERROR_FILE_NOT_FOUND for a missing name.

@@ -1,6 +1,7 @@
 #include "registry/win_registry.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 
@@ -25,8 +26,52 @@ std::u16string_view Name(const char* text) {
 thread_local std::string t_name_buffer;
 thread_local std::string t_data_buffer;
 
+// Text below 0x80 reads the same in every code page (they differ above it), and it is nearly
+// all the text a walk reads: names and data in plain ASCII are narrowed here, four code units at
+// a time, without the code page's table. `units` holds `count` UTF-16 code units stored
+// little-endian, as a hive stores them (value data need not be aligned for char16_t); a name in
+// memory is the same on this little-endian host.
+static_assert(std::endian::native == std::endian::little, "names are read as little-endian bytes");
+
+bool IsAscii(const unsigned char* units, size_t count) {
+  constexpr uint64_t kNotAscii = 0xFF80FF80FF80FF80ull;  // per code unit: high byte, bit 7
+  size_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    uint64_t word;
+    std::memcpy(&word, units + 2 * i, 8);
+    if (word & kNotAscii) return false;
+  }
+  for (; i < count; ++i) {
+    if (units[2 * i + 1] != 0 || units[2 * i] >= 0x80) return false;
+  }
+  return true;
+}
+
+// Writes the low bytes of `count` ASCII code units to `narrow`.
+void Narrow(const unsigned char* units, size_t count, char* narrow) {
+  size_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    uint64_t word;
+    std::memcpy(&word, units + 2 * i, 8);
+    const uint32_t four = static_cast<uint32_t>((word & 0xFF) | ((word >> 8) & 0xFF00) |
+                                                ((word >> 16) & 0xFF0000) |
+                                                ((word >> 24) & 0xFF000000));
+    std::memcpy(narrow + i, &four, 4);
+  }
+  for (; i < count; ++i) narrow[i] = static_cast<char>(units[2 * i]);
+}
+
+const unsigned char* Units(std::u16string_view text) {
+  return reinterpret_cast<const unsigned char*>(text.data());
+}
+
 const std::string& AnsiName(std::u16string_view name) {
-  ProcessCodePage().FromUtf16(name, &t_name_buffer);
+  if (IsAscii(Units(name), name.size())) {
+    t_name_buffer.resize(name.size());
+    Narrow(Units(name), name.size(), t_name_buffer.data());
+  } else {
+    ProcessCodePage().FromUtf16(name, &t_name_buffer);
+  }
   return t_name_buffer;
 }
 
@@ -34,6 +79,13 @@ const std::string& AnsiName(std::u16string_view name) {
 std::string_view AnsiData(const hive::Value& value) {
   std::string_view raw = value.data.view();
   if (!IsTextType(value.type)) return raw;
+  // A trailing odd byte is not a character, here as below.
+  const auto* bytes = reinterpret_cast<const unsigned char*>(raw.data());
+  if (IsAscii(bytes, raw.size() / 2)) {
+    t_data_buffer.resize(raw.size() / 2);
+    Narrow(bytes, raw.size() / 2, t_data_buffer.data());
+    return t_data_buffer;
+  }
   // The data need not be aligned for char16_t: convert in pieces through an aligned buffer.
   t_data_buffer.clear();
   char16_t units[256];
@@ -68,6 +120,35 @@ LSTATUS CopyData(std::string_view bytes, uint32_t* type, uint32_t stored_type, u
   if (data == nullptr) return kErrorSuccess;
   if (bytes.size() > capacity) return kErrorMoreData;
   std::memcpy(data, bytes.data(), bytes.size());
+  return kErrorSuccess;
+}
+
+// CopyName(AnsiName(name), ...), with a plain ASCII name narrowed straight into the buffer.
+LSTATUS CopyAnsiName(std::u16string_view name, char* buffer, uint32_t* size) {
+  if (size == nullptr || buffer == nullptr || !IsAscii(Units(name), name.size())) {
+    return CopyName(AnsiName(name), buffer, size);
+  }
+  if (name.size() + 1 > *size) return kErrorMoreData;
+  Narrow(Units(name), name.size(), buffer);
+  buffer[name.size()] = '\0';
+  *size = static_cast<uint32_t>(name.size());
+  return kErrorSuccess;
+}
+
+// CopyData(AnsiData(value), ...), with plain ASCII text narrowed straight into a buffer that
+// holds it: a walk reads the data of every value.
+LSTATUS CopyAnsiData(const hive::Value& value, uint32_t* type, uint8_t* data,
+                     uint32_t* data_size) {
+  const std::string_view raw = value.data.view();
+  const auto* units = reinterpret_cast<const unsigned char*>(raw.data());
+  const size_t count = raw.size() / 2;
+  if (!IsTextType(value.type) || data == nullptr || data_size == nullptr || count > *data_size ||
+      !IsAscii(units, count)) {
+    return CopyData(AnsiData(value), type, value.type, data, data_size);
+  }
+  if (type != nullptr) *type = value.type;
+  Narrow(units, count, reinterpret_cast<char*>(data));
+  *data_size = static_cast<uint32_t>(count);
   return kErrorSuccess;
 }
 
@@ -127,9 +208,10 @@ LSTATUS RegQueryInfoKeyA(HKEY key, KeyInfo* info) {
 
 LSTATUS RegEnumKeyExA(HKEY key, uint32_t index, char* name, uint32_t* name_size) {
   if (g_registry == nullptr) return kErrorInvalidHandle;
-  thread_local std::u16string wide;
-  if (LSTATUS error = g_registry->EnumKey(key, index, &wide)) return error;
-  return CopyName(AnsiName(wide), name, name_size);
+  LSTATUS result = kErrorSuccess;
+  const LSTATUS error = g_registry->EnumKey(
+      key, index, [&](std::u16string_view found) { result = CopyAnsiName(found, name, name_size); });
+  return error != kErrorSuccess ? error : result;
 }
 
 LSTATUS RegEnumValueA(HKEY key, uint32_t index, char* name, uint32_t* name_size, uint32_t* type,
@@ -137,8 +219,8 @@ LSTATUS RegEnumValueA(HKEY key, uint32_t index, char* name, uint32_t* name_size,
   if (g_registry == nullptr) return kErrorInvalidHandle;
   LSTATUS result = kErrorSuccess;
   LSTATUS error = g_registry->EnumValue(key, index, [&](const hive::Value& value) {
-    result = CopyName(AnsiName(value.name), name, name_size);
-    LSTATUS data_result = CopyData(AnsiData(value), type, value.type, data, data_size);
+    result = CopyAnsiName(value.name, name, name_size);
+    LSTATUS data_result = CopyAnsiData(value, type, data, data_size);
     if (result == kErrorSuccess) result = data_result;
   });
   return error != kErrorSuccess ? error : result;
