@@ -16,18 +16,34 @@ namespace fs = std::filesystem;
 
 }  // namespace
 
+namespace {
+
+// Opens `key_path` below the root of `access`, read-only. After CloseKey() a path without a
+// leading backslash is taken from the root already: only one that begins with one needs the
+// extra backslash (and a copy of the text), as before.
+bool OpenFromRoot(reg::TRegistryAccess& access, const std::string& key_path) {
+  access.CloseKey();
+  if (key_path.empty() || key_path.front() != '\\') return access.OpenKeyReadOnly(key_path);
+  return access.OpenKeyReadOnly("\\" + key_path);
+}
+
+}  // namespace
+
 bool TScanThread::OpenForCheck(const std::string& key_path) {
-  if (!OpenPlain(key_path)) return false;
-  if (view_ == 1 && reg::CurrentKeyReflectionEnabled(*access_)) {
-    access_->CloseKey();
+  return OpenForCheck(*access_, key_path);
+}
+
+bool TScanThread::OpenForCheck(reg::TRegistryAccess& access, const std::string& key_path) {
+  if (!OpenFromRoot(access, key_path)) return false;
+  if (view_ == 1 && reg::CurrentKeyReflectionEnabled(access)) {
+    access.CloseKey();
     return false;
   }
   return true;
 }
 
 bool TScanThread::OpenPlain(const std::string& key_path) {
-  access_->CloseKey();
-  return access_->OpenKeyReadOnly("\\" + key_path);
+  return OpenFromRoot(*access_, key_path);
 }
 
 bool TScanThread::ReadText(const std::string& value_name, std::string* text) {

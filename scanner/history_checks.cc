@@ -329,8 +329,9 @@ constexpr int kCountedDepth = 7;
 
 // Whether one element of a value names a missing path on a fixed drive (see FilePathValue).
 // Only the final existence test is counted.
-bool MissingPath(TScanThread& thread, reg::TRegValueType type, std::string_view element,
-                 bool use64) {
+bool MissingPathUncached(reg::TRegValueType type, std::string_view element, bool use64,
+                         bool* tested) {
+  *tested = false;
   thread_local std::string upper;
   upper.assign(element);
   for (char& c : upper) c = UpperAscii(c);
@@ -344,8 +345,33 @@ bool MissingPath(TScanThread& thread, reg::TRegValueType type, std::string_view 
   if (colon == std::string::npos || colon == 0) return false;
   if (!OnFixedDrive(upper, colon)) return false;
   if (upper.find("$WIN_NT$") != std::string::npos) return false;
-  return thread.CountTest(!reg::PathExistsEx(upper, /*need_full_path=*/false) &&
-                          !reg::CommandTargetExists(upper));
+  *tested = true;
+  return !reg::PathExistsEx(upper, /*need_full_path=*/false) && !reg::CommandTargetExists(upper);
+}
+
+// MissingPath's outcomes in the scan's memo: 0 no test made, 1 the path exists, 2 it is missing.
+bool MissingPath(TScanThread& thread, reg::TRegValueType type, std::string_view element,
+                 bool use64) {
+  // The outcome depends on the text, on whether variables are expanded (and in which view), and
+  // on the thread's file-system redirection.
+  thread_local std::string key;
+  key.assign(element);
+  key.push_back('\0');
+  // Only the expansion of variables differs between the views.
+  key.push_back(type != reg::rvExpandString ? 'S' : use64 ? 'E' : 'e');
+  key.push_back(reg::FsRedirectionDisabled() ? '1' : '0');
+  auto& memo = thread.PathTestMemo();
+  auto known = memo.find(key);
+  uint8_t outcome;
+  if (known != memo.end()) {
+    outcome = known->second;
+  } else {
+    bool tested = false;
+    const bool missing = MissingPathUncached(type, element, use64, &tested);
+    outcome = !tested ? 0 : missing ? 2 : 1;
+    memo.emplace(key, outcome);
+  }
+  return outcome != 0 && thread.CountTest(outcome == 2);
 }
 
 // Whether `data` can hold an element that the path test would look at: one with a drive path,
@@ -394,15 +420,16 @@ void FilePathValues(TScanThread& thread, TRegistryAccess& access, const std::str
       nullptr);
 }
 
-uint8_t FilePathKey(TScanThread& thread, const std::string& key, int depth) {
-  if (depth <= kCountedDepth) thread.StepProgress(key);
+uint8_t FilePathKey(TScanThread& thread, TRegistryAccess& walker, const std::string& key) {
+  if (walker.Depth() <= kCountedDepth) thread.StepProgress(key);
   uint8_t result = 0;
   if (thread.Terminated()) {
     result = 2;
   } else if (thread.SkipKeys().IsSkippedKey(key)) {
     return 1;  // neither its values nor its subkeys
   }
-  if (thread.OpenForCheck(key)) FilePathValues(thread, thread.Access(), key);
+  // Opened through the walker: from the parent's handle, and the walk descends through it.
+  if (thread.OpenForCheck(walker, key)) FilePathValues(thread, walker, key);
   return result;
 }
 
@@ -418,7 +445,7 @@ void FilePathRefs(TScanThread& thread, TRegistryAccess& access, bool count_only)
     access.EnumSubKeys(
         true, 0,
         [&thread](void*, TRegistryAccess& walker, const std::string& key) -> uint8_t {
-          return FilePathKey(thread, key, walker.Depth());
+          return FilePathKey(thread, walker, key);
         },
         nullptr);
   }

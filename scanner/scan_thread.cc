@@ -5,6 +5,15 @@
 
 namespace hm::scan {
 
+namespace {
+
+// Findings handed to the main thread in one call at most. Large enough that the thread switches
+// of a call are spread over many findings, small enough that a front end showing the findings
+// as they come sees them soon.
+constexpr size_t kFindingBatch = 256;
+
+}  // namespace
+
 TScanThread::TScanThread(TErrorCategories categories, const std::vector<std::string>& ignore_list,
                          const CategoryRoutines& routines, MainThreadQueue& main_thread,
                          Callbacks callbacks)
@@ -38,6 +47,7 @@ void TScanThread::Execute() {
     std::fprintf(stderr, "hivemend: scan ended early: %s\n", error.what());
   }
   access_ = nullptr;
+  DeliverFindings();  // those of a category that ended early
   if (Terminated()) {
     for (int c = 0; c < kCategoryCount; ++c) {
       if (category_done_[c] < category_total_[c]) category_tests_[c] = 0;
@@ -63,6 +73,9 @@ void TScanThread::RunPass(reg::TRegistryAccess& access, bool count_only) {
       if (category_ != ecOpenGLDrivers && routine) routine(*this, access, count_only);
     }
     if (count_only) continue;
+    // Every finding of the category reaches the main thread before the category can count as
+    // done: a termination asked meanwhile drops them and leaves the category unfinished.
+    DeliverFindings();
     if (category_total_[c] == 0) {
       location_.clear();
       category_percent_ = 100;
@@ -95,6 +108,7 @@ void TScanThread::StepProgress(std::string_view location) {
 }
 
 void TScanThread::DeliverProgress() {
+  DeliverFindings();  // the findings made before this step come first
   if (Terminated() || !callbacks_.progress) return;
   main_thread_.RunOnMainThread(
       [this] { callbacks_.progress(location_, category_, category_percent_, total_percent_); });
@@ -104,9 +118,22 @@ void TScanThread::HandOver(TRegErrorInfo finding) {
   finding.Category = category_;
   finding.InIgnoreList = ignores_.IsIgnored(finding.RootKey, finding.KeyPath, finding.ValueName);
   if (Terminated()) return;
-  main_thread_.RunOnMainThread([&] {
-    if (!Terminated() && callbacks_.finding) callbacks_.finding(finding);
-  });
+  pending_findings_.push_back(std::move(finding));
+  if (pending_findings_.size() >= kFindingBatch) DeliverFindings();
+}
+
+void TScanThread::DeliverFindings() {
+  if (pending_findings_.empty()) return;
+  if (!Terminated()) {
+    main_thread_.RunOnMainThread([this] {
+      // As for a single finding: once termination is asked, the rest is not handed on.
+      for (const TRegErrorInfo& finding : pending_findings_) {
+        if (Terminated() || !callbacks_.finding) break;
+        callbacks_.finding(finding);
+      }
+    });
+  }
+  pending_findings_.clear();
 }
 
 }  // namespace hm::scan

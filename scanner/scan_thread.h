@@ -1,6 +1,10 @@
 // TScanThread: the worker of one scan. It walks the enabled categories twice, first counting
 // the items each check will step through, then checking them, in each registry view, and hands
-// every progress step and every finding to the main thread with a blocking call.
+// progress steps and findings to the main thread with blocking calls. Findings are handed over in
+// batches, in the order they were made: a batch goes with the next progress step, when it is
+// full, and at the end of each category, so the main thread sees every finding of a category
+// before its last progress step is followed by the next category, and before the category counts
+// as done.
 //
 // The checks of the categories are routines with a counting and a checking form; they reach the
 // worker through the members below (StepProgress, HandOver, Terminated, ...). A category without
@@ -78,8 +82,8 @@ class TScanThread {
     ++category_tests_[category_];
     return outcome;
   }
-  // Hands a finding to the main thread (unless termination was requested), marking it when the
-  // ignore list holds it.
+  // Queues a finding for the main thread (unless termination was requested), marking it when the
+  // ignore list holds it; see the top comment for when it is handed over.
   void HandOver(TRegErrorInfo finding);
   const IgnoreLookup& Ignores() const { return ignores_; }
 
@@ -90,6 +94,10 @@ class TScanThread {
   bool OpenForCheck(const std::string& key_path);
   // The same without the view test.
   bool OpenPlain(const std::string& key_path);
+  // OpenForCheck on another access object of the same root and view: the walker a key
+  // enumeration hands its callback, which opens the key from its parent's handle (not from the
+  // root) and descends through the key it opened.
+  bool OpenForCheck(reg::TRegistryAccess& access, const std::string& key_path);
   // The text of a REG_SZ or REG_EXPAND_SZ value of the open key, cut at its first NUL, not
   // expanded; false for a missing value or another type.
   bool ReadText(const std::string& value_name, std::string* text);
@@ -105,6 +113,10 @@ class TScanThread {
   bool ClassExists(std::string name, bool strip);
   // Whether a file reference (a path, a command, a package or resource reference) exists.
   bool FileReferenceExists(std::string_view reference);
+  // Outcomes of the full path test by element text (history_checks.cc), kept for the scan: a
+  // large registry names the same few thousand program paths hundreds of thousands of times, and
+  // files do not change during a scan.
+  std::unordered_map<std::string, uint8_t>& PathTestMemo() { return path_test_memo_; }
   const SkipKeyList& SkipKeys() const { return skip_keys_; }
 
   // --- Read by the scanner after the worker has ended ---
@@ -117,6 +129,8 @@ class TScanThread {
   void Execute();
   void RunPass(reg::TRegistryAccess& access, bool count_only);
   void DeliverProgress();
+  // Hands the queued findings to the main thread in one call.
+  void DeliverFindings();
 
   const TErrorCategories categories_;
   const CategoryRoutines& routines_;
@@ -143,7 +157,12 @@ class TScanThread {
   // What FileReferenceExists found for each text during this scan (with the thread's file-system
   // redirection state).
   std::unordered_map<std::string, bool> reference_memo_;
+  std::unordered_map<std::string, uint8_t> path_test_memo_;
   std::string reference_key_;
+  // Findings not yet handed to the main thread. A scan of a large registry can make a hundred
+  // thousand findings; one blocking call (two thread switches) per finding cost far more than
+  // the checks themselves.
+  std::vector<TRegErrorInfo> pending_findings_;
   std::string location_;
   int category_percent_ = 0;
   int total_percent_ = 0;
