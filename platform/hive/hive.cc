@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 #include "platform/file_io.h"
 #include "platform/hive/format.h"
@@ -26,6 +27,11 @@ std::string Narrow(std::u16string_view name) {
 
 // ---------------------------------------------------------------------------------------------
 // Key
+
+const std::string& Key::class_name() const {
+  static const std::string none;
+  return class_name_ != nullptr ? *class_name_ : none;
+}
 
 std::string Key::name_utf8() const {
   return ToUtf8(name_);
@@ -171,7 +177,7 @@ Status Key::SetValue(std::u16string_view name, uint32_t type, std::string_view d
     existing->type = type;
     existing->data = ValueData(data);
   } else {
-    values_.push_back(Value{std::u16string(name), type, ValueData(data), 0});
+    values_.push_back(Value{std::u16string(name), type, 0, ValueData(data)});
   }
   RecomputeValueMaxima();
   Touch();
@@ -193,7 +199,8 @@ Status Key::DeleteValue(std::u16string_view name) {
 
 Status Key::SetClassName(std::string class_name) {
   HM_RETURN_IF_ERROR(CheckWritable());
-  class_name_ = std::move(class_name);
+  class_name_ =
+      class_name.empty() ? nullptr : std::make_unique<std::string>(std::move(class_name));
   Touch();
   return Status::Ok();
 }
@@ -399,6 +406,36 @@ Status Hive::RetireLogs() {
   }
   logs_to_retire_.clear();
   return Status::Ok();
+}
+
+void Hive::PackValueData(std::string_view image) {
+  const char* const begin = image.data();
+  const char* const end = begin + image.size();
+  auto in_image = [&](const ValueData& data) {
+    return data.is_view() && data.data() >= begin && data.data() + data.size() <= end;
+  };
+  std::vector<ValueData*> views;
+  size_t total = 0;
+  std::vector<Key*> pending{root_.get()};
+  while (!pending.empty()) {
+    Key* key = pending.back();
+    pending.pop_back();
+    for (Value& value : key->values_) {
+      if (!in_image(value.data)) continue;
+      views.push_back(&value.data);
+      total += value.data.size();
+    }
+    for (const auto& sub : key->subkeys_) pending.push_back(sub.get());
+  }
+  if (total == 0) return;
+  value_bytes_ = std::make_unique_for_overwrite<char[]>(total);
+  char* next = value_bytes_.get();
+  for (ValueData* data : views) {
+    const size_t size = data->size();
+    std::memcpy(next, data->data(), size);
+    *data = ValueData::ViewOf(std::string_view(next, size));
+    next += size;
+  }
 }
 
 SecurityRef Hive::InternSecurity(SecurityDescriptor descriptor) {

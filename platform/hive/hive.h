@@ -1,8 +1,8 @@
 // The hive engine: a Windows registry hive file (regf) held in memory as a tree of keys and values.
 //
 // Open() reads the whole file into memory once, verifies it and builds the tree; the file itself
-// is not touched again until it is saved (unchanged value data points into the copy in memory,
-// see ValueData). Changes are made to the tree; Save() and WriteTo() lay the whole tree out anew
+// is not touched again until it is saved. Of the file's bytes only the value data is kept, packed
+// into one block (unchanged value data points into it, see ValueData). Changes are made to the tree; Save() and WriteTo() lay the whole tree out anew
 // as a compact hive (no free space but the tails of bins) and replace the file atomically. The byte
 // layout is described in docs/hive-format.md.
 //
@@ -14,11 +14,13 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/file_io.h"
@@ -68,30 +70,39 @@ using SecurityDescriptor = std::string;
 using SecurityRef = std::shared_ptr<const SecurityDescriptor>;
 
 // The raw bytes of a value (any length, any content). While a value is unchanged since its hive
-// was read they are a view into the hive's copy of the file, which saves copying every value on
-// open; after a change, and in every copy taken of a value, they are owned. So a copy may
-// outlive its hive; the Value inside a hive lives as long as its key.
+// was read they are a view into the bytes the hive keeps from its file, which saves copying
+// every value on open; after a change, and in every copy taken of a value, they are owned. So a
+// copy may outlive its hive; the Value inside a hive lives as long as its key.
+//
+// A pointer and a size (whose top bit says "owned"): a large hive holds hundreds of thousands
+// of values, and a std::string beside the view would triple the size of each.
 class ValueData {
  public:
   ValueData() = default;
-  explicit ValueData(std::string_view bytes) : owned_(bytes) {}
-  explicit ValueData(std::string&& bytes) : owned_(std::move(bytes)) {}
-  ValueData(const ValueData& other) : owned_(other.view()) {}
+  explicit ValueData(std::string_view bytes) { Own(bytes); }
+  ValueData(const ValueData& other) { Own(other.view()); }
   ValueData& operator=(const ValueData& other) {
     if (this != &other) *this = ValueData(other);
     return *this;
   }
-  ValueData(ValueData&& other) noexcept = default;  // a view stays a view
-  ValueData& operator=(ValueData&& other) noexcept = default;
-
-  std::string_view view() const {
-    return external_ != nullptr ? std::string_view(external_, external_size_) : owned_;
+  ValueData(ValueData&& other) noexcept  // a view stays a view
+      : data_(std::exchange(other.data_, kNoBytes)), size_(std::exchange(other.size_, 0)) {}
+  ValueData& operator=(ValueData&& other) noexcept {
+    if (this != &other) {
+      Free();
+      data_ = std::exchange(other.data_, kNoBytes);
+      size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
   }
+  ~ValueData() { Free(); }
+
+  std::string_view view() const { return std::string_view(data_, size_ & ~kOwned); }
   operator std::string_view() const { return view(); }  // NOLINT: reads like a string
-  const char* data() const { return view().data(); }
-  size_t size() const { return view().size(); }
+  const char* data() const { return data_; }
+  size_t size() const { return size_ & ~kOwned; }
   bool empty() const { return size() == 0; }
-  char operator[](size_t i) const { return view()[i]; }
+  char operator[](size_t i) const { return data_[i]; }
   std::string_view::const_iterator begin() const { return view().begin(); }
   std::string_view::const_iterator end() const { return view().end(); }
 
@@ -99,26 +110,43 @@ class ValueData {
   friend bool operator==(const ValueData& a, std::string_view b) { return a.view() == b; }
 
  private:
+  friend class Hive;
   friend class HiveReader;
   // REQUIRES: `bytes` outlives this object and every object moved from it.
   static ValueData ViewOf(std::string_view bytes) {
     ValueData data;
-    data.external_ = bytes.data();
-    data.external_size_ = bytes.size();
+    data.data_ = bytes.data() != nullptr ? bytes.data() : kNoBytes;
+    data.size_ = bytes.size();
     return data;
   }
+  bool is_view() const { return (size_ & kOwned) == 0 && size_ != 0; }
 
-  std::string owned_;
-  const char* external_ = nullptr;
-  size_t external_size_ = 0;
+  void Own(std::string_view bytes) {
+    if (bytes.empty()) return;
+    char* copy = new char[bytes.size()];
+    std::memcpy(copy, bytes.data(), bytes.size());
+    data_ = copy;
+    size_ = bytes.size() | kOwned;
+  }
+  void Free() {
+    if ((size_ & kOwned) != 0) delete[] data_;
+    data_ = kNoBytes;
+    size_ = 0;
+  }
+
+  static constexpr size_t kOwned = size_t{1} << (sizeof(size_t) * 8 - 1);
+  // Never null, so that the bytes of empty data can be handed to memcpy and the like.
+  static constexpr const char* kNoBytes = "";
+  const char* data_ = kNoBytes;
+  size_t size_ = 0;
 };
 
 // A named, typed piece of data. The default value of a key has the empty name.
 struct Value {
   std::u16string name;
   uint32_t type = kRegNone;
-  ValueData data;
   uint16_t flags = 0;  // value flags other than the compressed-name bit
+  ValueData data;
 };
 
 // One key of the tree. Keys are owned by their parent (the root by the Hive); a Key* stays valid
@@ -138,7 +166,7 @@ class Key {
   uint64_t last_write_time() const { return last_write_; }  // FILETIME, 100 ns since 1601
   uint16_t flags() const { return flags_; }
   // Raw bytes of the class name (UTF-16LE text in practice; may be empty).
-  const std::string& class_name() const { return class_name_; }
+  const std::string& class_name() const;
   const SecurityRef& security() const { return security_; }
   // Access bits and the user/virtualization flag bits kept beside the name lengths; opaque.
   uint32_t access_bits() const { return access_bits_; }
@@ -195,7 +223,8 @@ class Key {
   uint16_t flags_ = 0;
   uint16_t user_flags_ = 0;
   uint32_t access_bits_ = 0;
-  std::string class_name_;
+  // Null for no class name, as nearly every key has: a pointer costs a quarter of a string.
+  std::unique_ptr<std::string> class_name_;
   SecurityRef security_;
   std::vector<std::unique_ptr<Key>> subkeys_;
   std::vector<Value> values_;
@@ -311,7 +340,9 @@ class Hive {
 
   std::filesystem::path file_;
   HiveHeader header_;
-  FileImage image_;         // the file as read; unchanged values point into it
+  // The value data of the file as read, packed; unchanged values point into it. The rest of the
+  // file (key and value cells, lists, free space) is in the tree or not needed once it is read.
+  std::unique_ptr<char[]> value_bytes_;
   std::string base_block_;  // the 4096 bytes as read, kept so a rewrite preserves unknown fields
   HiveFileStats file_stats_;
   std::vector<Damage> damage_;
@@ -329,6 +360,8 @@ class Hive {
   std::unordered_map<std::string, std::weak_ptr<const SecurityDescriptor>> security_pool_;
 
   SecurityRef InternSecurity(SecurityDescriptor descriptor);
+  // Copies the value data that still points into `image` into value_bytes_ and points it there.
+  void PackValueData(std::string_view image);
   Status RetireLogs();
 };
 

@@ -80,7 +80,7 @@ class HiveReader {
   // Per 4 KiB page of the bins area: start and end of the bin that covers it (end 0: none).
   std::vector<uint32_t> bin_start_;
   std::vector<uint32_t> bin_end_;
-  std::vector<uint8_t> visited_;  // one entry per 8-byte cell slot, for key nodes
+  std::vector<bool> visited_;  // one bit per 8-byte cell slot, for key nodes
   std::unordered_map<uint32_t, SecurityRef> security_by_offset_;
   // Filled only when checking the structure:
   std::vector<uint8_t> used_;              // per 8-byte slot: a cell the tree refers to
@@ -114,9 +114,13 @@ Result<std::unique_ptr<Hive>> Hive::Parse(std::string_view image, const OpenOpti
 Result<std::unique_ptr<Hive>> Hive::ParseImage(FileImage image, const OpenOptions& options,
                                                std::string label) {
   std::unique_ptr<Hive> hive(new Hive());
-  hive->image_ = std::move(image);
-  HiveReader reader(hive->image_.bytes(), options, label, hive.get());
-  HM_RETURN_IF_ERROR(reader.Read());
+  {
+    HiveReader reader(image.bytes(), options, label, hive.get());
+    HM_RETURN_IF_ERROR(reader.Read());
+  }  // the reader's tables go before the value data is copied
+  // A hive's value data is a fraction of its file (a quarter for large ones): keeping only that
+  // instead of the whole image lets a process hold large hives at less than half the memory.
+  hive->PackValueData(image.bytes());
   if (options.read_only) hive->set_read_only("opened read-only");
   return hive;
 }
@@ -128,7 +132,7 @@ Status HiveReader::Read() {
     const Damage& d = hive_->damage_.front();
     return Status::Error(kErrorBadDb, label_ + ": offset " + Hex(d.file_offset) + ": " + d.reason);
   }
-  visited_.assign(bins_end_ / 8 + 1, 0);
+  visited_.assign(bins_end_ / 8 + 1, false);
   if (options_.check_structure) used_.assign(bins_end_ / 8 + 1, 0);
   hive_->root_ = ReadKey(hive_->header_.root_cell, nullptr, kNilCell, 0);
   if (Stopped() || hive_->root_ == nullptr) {
@@ -314,7 +318,7 @@ std::unique_ptr<Key> HiveReader::ReadKey(uint32_t offset, Key* parent, uint32_t 
     Damaged(FileOffset(offset), "key node is reached twice (a loop in the tree)");
     return nullptr;
   }
-  visited_[offset / 8] = 1;
+  visited_[offset / 8] = true;
   if (depth > kMaxKeyDepth) {
     Damaged(FileOffset(offset), "keys nested deeper than Windows allows");
     return nullptr;
@@ -350,7 +354,7 @@ bool HiveReader::ReadKeyFields(const Cell& nk, Key* key) {
   Cell cls;
   if (class_length > 0 && class_cell != kNilCell &&
       GetCell(class_cell, class_length, "class name", &cls)) {
-    key->class_name_.assign(cls.data, class_length);
+    key->class_name_ = std::make_unique<std::string>(cls.data, class_length);
   }
   key->security_ = ReadSecurity(Get32(nk.data + kNkSecurity));
   if (options_.check_structure && key->security_ != nullptr) {
@@ -443,7 +447,7 @@ bool HiveReader::ReadValueData(const Cell& vk, uint32_t size, Value* value) {
     if (probe.data[0] == 'd' && probe.data[1] == 'b') {
       std::string joined;
       if (!ReadBigData(data_cell, size, &joined)) return false;
-      value->data = ValueData(std::move(joined));
+      value->data = ValueData(joined);
       return true;
     }
     // Not a big-data record: some writers store large data in one cell; read it as such.
@@ -576,7 +580,7 @@ void HiveReader::CheckMaximumLengths(const Cell& nk, const Key& key) {
   uint32_t subkey_name = 0, subkey_class = 0, value_name = 0, value_data = 0;
   for (const auto& sub : key.subkeys_) {
     subkey_name = std::max<uint32_t>(subkey_name, sub->name_.size() * 2);
-    subkey_class = std::max<uint32_t>(subkey_class, sub->class_name_.size());
+    subkey_class = std::max<uint32_t>(subkey_class, sub->class_name().size());
   }
   for (const Value& value : key.values_) {
     value_name = std::max<uint32_t>(value_name, value.name.size() * 2);
