@@ -327,14 +327,10 @@ void StartMenu(TScanThread& thread, TRegistryAccess& access, bool count_only) {
 // Progress goes down to this depth only, as far as the counting pass counts.
 constexpr int kCountedDepth = 7;
 
-// Whether one element of a value names a missing path on a fixed drive (see FilePathValue).
-// Only the final existence test is counted.
-bool MissingPathUncached(reg::TRegValueType type, std::string_view element, bool use64,
-                         bool* tested) {
+// Whether the upper-cased element `upper` names a missing path on a fixed drive (see
+// FilePathValues); `*tested` tells whether the existence test was made at all.
+bool MissingPathUncached(reg::TRegValueType type, std::string upper, bool use64, bool* tested) {
   *tested = false;
-  thread_local std::string upper;
-  upper.assign(element);
-  for (char& c : upper) c = UpperAscii(c);
   if (upper.find("MS-RESOURCE") != std::string::npos) return false;
   if (type == reg::rvExpandString) {
     if (upper.find("%TEMP%") != std::string::npos) return false;
@@ -349,15 +345,18 @@ bool MissingPathUncached(reg::TRegValueType type, std::string_view element, bool
   return !reg::PathExistsEx(upper, /*need_full_path=*/false) && !reg::CommandTargetExists(upper);
 }
 
-// MissingPath's outcomes in the scan's memo: 0 no test made, 1 the path exists, 2 it is missing.
+// Whether one element of a value names a missing path on a fixed drive. Only the final existence
+// test is counted. The outcomes are kept in the scan's memo (0 no test made, 1 the path exists,
+// 2 it is missing) by the upper-cased text, which is all the test looks at, with what else they
+// depend on: whether variables are expanded (and in which view) and the thread's file-system
+// redirection.
 bool MissingPath(TScanThread& thread, reg::TRegValueType type, std::string_view element,
                  bool use64) {
-  // The outcome depends on the text, on whether variables are expanded (and in which view), and
-  // on the thread's file-system redirection.
   thread_local std::string key;
   key.assign(element);
+  for (char& c : key) c = UpperAscii(c);
+  const size_t length = key.size();
   key.push_back('\0');
-  // Only the expansion of variables differs between the views.
   key.push_back(type != reg::rvExpandString ? 'S' : use64 ? 'E' : 'e');
   key.push_back(reg::FsRedirectionDisabled() ? '1' : '0');
   auto& memo = thread.PathTestMemo();
@@ -367,7 +366,7 @@ bool MissingPath(TScanThread& thread, reg::TRegValueType type, std::string_view 
     outcome = known->second;
   } else {
     bool tested = false;
-    const bool missing = MissingPathUncached(type, element, use64, &tested);
+    const bool missing = MissingPathUncached(type, key.substr(0, length), use64, &tested);
     outcome = !tested ? 0 : missing ? 2 : 1;
     memo.emplace(key, outcome);
   }

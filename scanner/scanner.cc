@@ -54,9 +54,13 @@ void TRegScanner::Start() {
   // Files may have changed since the last scan (another program, the user): look afresh.
   if (files::HostFiles* files = reg::ProcessFiles()) files->DropCache();
   read_only_drops_ = 0;
+  last_key_filter_ = KeyFilterMemo();  // the registry may have changed since the last scan
   TScanThread::Callbacks callbacks;
   callbacks.progress = [this](const std::string& location, TErrorCategory category,
                               int category_percent, int total_percent) {
+    // A progress handler may do anything: the filters' memo holds within the findings between
+    // two steps only.
+    last_key_filter_.valid = false;
     if (!destroying_ && OnProgress) OnProgress(location, category, category_percent, total_percent);
   };
   callbacks.finding = [this](const TRegErrorInfo& info) { AcceptFinding(info); };
@@ -92,19 +96,27 @@ void TRegScanner::AcceptFinding(const TRegErrorInfo& info) {
     return;
   }
   if (info.Kind != 29) {
-    const reg::REGSAM view = info.View == 1 ? reg::KEY_WOW64_64KEY : reg::KEY_WOW64_32KEY;
-    const bool is_protected =
-        reg::SfcIsKeyProtected(info.RootKey, reg::AnsiToUtf16(info.KeyPath), view);
-    reg::HKEY key = 0;
-    const reg::LSTATUS error =
-        is_protected ? kErrorAccessDenied
-                     : reg::KeyOpenWrite(&key, info.RootKey, info.View == 1, info.KeyPath);
-    if (error != kErrorSuccess) {
+    KeyFilterMemo& memo = last_key_filter_;
+    if (!memo.valid || memo.view != info.View || memo.root != info.RootKey ||
+        memo.key_path != info.KeyPath) {
+      const reg::REGSAM view = info.View == 1 ? reg::KEY_WOW64_64KEY : reg::KEY_WOW64_32KEY;
+      memo.is_protected =
+          reg::SfcIsKeyProtected(info.RootKey, reg::AnsiToUtf16(info.KeyPath), view);
+      reg::HKEY key = 0;
+      memo.error = memo.is_protected
+                       ? kErrorAccessDenied
+                       : reg::KeyOpenWrite(&key, info.RootKey, info.View == 1, info.KeyPath);
+      if (memo.error == kErrorSuccess) reg::RegCloseKey(key);
+      memo.valid = true;
+      memo.view = info.View;
+      memo.root = info.RootKey;
+      memo.key_path = info.KeyPath;
+    }
+    if (memo.error != kErrorSuccess) {
       --run_tests_[info.Category];
-      if (!is_protected && error == kErrorAccessDenied) ++read_only_drops_;
+      if (!memo.is_protected && memo.error == kErrorAccessDenied) ++read_only_drops_;
       return;
     }
-    reg::RegCloseKey(key);
   }
   errors_.Add(std::make_unique<TRegError>(info));
 }

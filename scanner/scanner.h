@@ -103,6 +103,17 @@ class TRegScanner {
   bool has_results_ = false;
   bool destroying_ = false;
   int read_only_drops_ = 0;
+  // The filters' answer for the key of the last finding that reached them (view, root, path):
+  // findings come in runs on one key (the values of one key), and the protection test and the
+  // open for change cost more than everything else a finding needs. Cleared when a scan starts.
+  struct KeyFilterMemo {
+    bool valid = false;
+    uint8_t view = 0;
+    reg::HKEY root = 0;
+    std::string key_path;
+    bool is_protected = false;
+    reg::LSTATUS error = 0;
+  } last_key_filter_;
 };
 
 // The program's checks by category (categories whose checks are not built have none).
