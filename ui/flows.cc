@@ -242,7 +242,16 @@ void TScanRepairFlows::ScanComplete() {
   main_.SetBusy(false);
   main_.PostCommand(cmd::kHeaderState, 1);
   main_.SetLastScanTime(QDateTime::currentDateTime());
-  if (TfScan* page = ScanPage()) page->SetScanning(false);
+  if (TfScan* page = ScanPage()) {
+    // Progress reports may precede the last findings of a category: the final counts.
+    for (int c = 0; c < scan::kCategoryCount; ++c) {
+      const auto category = static_cast<scan::TErrorCategory>(c);
+      if (scanner.ScanCategories().Contains(category)) {
+        page->SetCategoryProgress(category, scanner.CategoryErrorCount(category), true);
+      }
+    }
+    page->SetScanning(false);
+  }
 
   app::SettingsStore& store = main_.Settings();
   (void)store.Load();

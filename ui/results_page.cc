@@ -251,7 +251,10 @@ TRegErrorListBox::TRegErrorListBox(QWidget* parent) : QListWidget(parent) {
   connect(this, &QListWidget::currentRowChanged, this, [this] { emit CountersChanged(); });
 }
 
-TRegErrorListBox::~TRegErrorListBox() { Detach(); }
+TRegErrorListBox::~TRegErrorListBox() {
+  // Unregistered quietly: the page that hears CountersChanged may be gone already.
+  if (scanner_ != nullptr) scanner_->UnregisterChanges(&link_);
+}
 
 void TRegErrorListBox::Attach(scan::TRegScanner* scanner) {
   if (scanner_ == scanner) return;
