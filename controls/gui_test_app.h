@@ -13,8 +13,10 @@ inline QApplication& GuiTestApp() {
   static int argc = 1;
   static char name[] = "hm-gui-test";
   static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
+  // Never destroyed: Qt's own statics made after it (the pointing devices of simulated clicks)
+  // go first at exit, and destroying the application after them crashes.
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
 }
 
 // The modal dialog now open, if any.
