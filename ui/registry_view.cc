@@ -198,6 +198,9 @@ TfRegistryView::TfRegistryView(QWidget* parent) : QWidget(parent, Qt::Window) {
                                       QStringLiteral("Data")});
   values_->horizontalHeader()->setStretchLastSection(true);
   values_->verticalHeader()->hide();
+  values_->verticalHeader()->setDefaultSectionSize(values_->fontMetrics().height() + 6);
+  values_->setWordWrap(false);
+  values_->setTextElideMode(Qt::ElideRight);
   values_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   values_->setSelectionBehavior(QAbstractItemView::SelectRows);
   values_->setSelectionMode(QAbstractItemView::SingleSelection);

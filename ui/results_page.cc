@@ -217,6 +217,34 @@ class TResultsRowDelegate : public QStyledItemDelegate {
   TRegErrorListBox* list_;
 };
 
+// The titles of the summary rows' count columns, above the list.
+class TResultsColumns : public QWidget {
+ public:
+  TResultsColumns(TRegErrorListBox* list, QWidget* parent) : QWidget(parent), list_(list) {
+    setFixedHeight(fontMetrics().height() + 4);
+    list_->viewport()->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Resize || event->type() == QEvent::Move) update();
+    return false;
+  }
+  void paintEvent(QPaintEvent*) override {
+    if (list_->View() != TRegErrorListBox::vSummary) return;
+    QPainter p(this);
+    QWidget* viewport = list_->viewport();
+    const QPoint origin = viewport->mapTo(parentWidget(), QPoint(0, 0)) - pos();
+    const QRect row(origin.x(), 0, viewport->width(), height());
+    p.setPen(skin::kTextMuted);
+    p.drawText(SelectedRect(row), Qt::AlignCenter, QStringLiteral("Selected"));
+    p.drawText(FoundRect(row), Qt::AlignCenter, QStringLiteral("Found"));
+  }
+
+ private:
+  TRegErrorListBox* list_;
+};
+
 bool AppendLine(const std::filesystem::path& file, const std::string& line) {
   std::FILE* out = std::fopen(file.c_str(), "ab");
   if (out == nullptr) return false;
@@ -514,7 +542,10 @@ TfResults::TfResults(TfmHMMain& main, QWidget* body) : TfrHMFrame(main, body) {
 
   list_ = new TRegErrorListBox(panel);
   list_->setContextMenuPolicy(Qt::CustomContextMenu);
+  auto* columns = new TResultsColumns(list_, panel);
+  layout->addWidget(columns);
   layout->addWidget(list_, 1);
+  connect(list_, &TRegErrorListBox::CountersChanged, columns, qOverload<>(&QWidget::update));
   connect(list_, &TRegErrorListBox::CountersChanged, this, &TfResults::UpdateCounters);
   connect(list_, &TRegErrorListBox::IgnoreRequested, this, &TfResults::PermanentlyIgnoreSelected);
   connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {

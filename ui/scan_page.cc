@@ -27,7 +27,7 @@ constexpr int kColumnX[2] = {50, 260};
 constexpr int kRowTop = 62;
 constexpr int kRowPitch = 24;
 constexpr int kRowsPerColumn = 12;
-constexpr int kLabelWidth = 200;
+constexpr int kLabelWidth = 206;
 constexpr int kLabelHeight = 22;
 constexpr int kBoxOffset = 24;
 constexpr int kCountOffset = 22;
@@ -153,20 +153,20 @@ TfScan::TfScan(TfmHMMain& main, QWidget* body) : TfrHMFrame(main, body) {
   progress_ = new QProgressBar(panel);
   progress_->setRange(0, 100);
   progress_->setTextVisible(false);
-  progress_->setGeometry(kColumnX[0], 400, 560, 16);
+  progress_->setGeometry(kColumnX[0], 400, 520, 16);
   progress_text_ = new QLabel(panel);
   progress_text_->setObjectName(QStringLiteral("hmScanLocation"));
   progress_text_->setProperty("role", "subtitle");
-  progress_text_->setGeometry(kColumnX[0], 420, 560, 20);
+  progress_text_->setGeometry(kColumnX[0], 420, 520, 20);
 
   scan_button_ = new QPushButton(QStringLiteral("Scan Now"), panel);
   scan_button_->setObjectName(QStringLiteral("hmScanNow"));
   scan_button_->setProperty("accent", true);
-  scan_button_->setGeometry(620, 388, 140, 40);
+  scan_button_->setGeometry(596, 388, 140, 40);
   connect(scan_button_, &QPushButton::clicked, this, [this] { ScanNow(true); });
   stop_button_ = new QPushButton(QStringLiteral("Stop"), panel);
   stop_button_->setObjectName(QStringLiteral("hmScanStop"));
-  stop_button_->setGeometry(620, 388, 140, 40);
+  stop_button_->setGeometry(596, 388, 140, 40);
   connect(stop_button_, &QPushButton::clicked, this, [this] { StopScan(); });
 
   LoadStates();
@@ -197,11 +197,16 @@ void TfScan::BuildRows(QWidget* parent) {
     row.count = new QLabel(row.panel);
     row.count->setAlignment(Qt::AlignCenter);
     row.count->setGeometry(kCountOffset, 1, kCountWidth, 20);
-    row.caption = new QLabel(QString::fromStdString(
-                                 std::string(scan::CategoryName(static_cast<scan::TErrorCategory>(c)))),
-                             row.panel);
+    // A caption too long for the label (a wide font) ends in an ellipsis.
+    const QString caption = FromAnsi(scan::CategoryName(static_cast<scan::TErrorCategory>(c)));
+    const int caption_width = kLabelWidth - kCaptionOffset - 2;
+    QFont bold_caption = caption_font;
+    bold_caption.setBold(true);
+    row.caption = new QLabel(
+        QFontMetrics(bold_caption).elidedText(caption, Qt::ElideRight, caption_width), row.panel);
+    if (row.caption->text() != caption) row.caption->setToolTip(caption);
     row.caption->setFont(caption_font);
-    row.caption->setGeometry(kCaptionOffset, 1, kLabelWidth - kCaptionOffset, 20);
+    row.caption->setGeometry(kCaptionOffset, 1, caption_width, 20);
     for (QWidget* part : {static_cast<QWidget*>(row.picture), static_cast<QWidget*>(row.box),
                           static_cast<QWidget*>(row.count), static_cast<QWidget*>(row.caption)}) {
       part->setProperty("hmCategory", c);
