@@ -572,13 +572,13 @@ std::shared_ptr<HostRegistry::OpenKeyState> HostRegistry::Lookup(HKEY key) {
   if (IsPredefinedRoot(key)) return roots_[key - HKEY_CLASSES_ROOT];
   const uint64_t index = key & 0xFFFFFFFF;
   const uint32_t serial = static_cast<uint32_t>(key >> 32);
-  std::lock_guard<std::mutex> lock(handles_mutex_);
+  std::lock_guard<HandleLock> lock(handles_mutex_);
   if (index >= handles_.size() || handle_serials_[index] != serial) return nullptr;
   return handles_[index];
 }
 
 HKEY HostRegistry::AddHandle(std::shared_ptr<OpenKeyState> state) {
-  std::lock_guard<std::mutex> lock(handles_mutex_);
+  std::lock_guard<HandleLock> lock(handles_mutex_);
   uint32_t index;
   if (!free_handles_.empty()) {
     index = free_handles_.back();
@@ -606,7 +606,7 @@ LSTATUS HostRegistry::CloseKey(HKEY key) {
   const uint32_t serial = static_cast<uint32_t>(key >> 32);
   std::shared_ptr<OpenKeyState> state;
   {
-    std::lock_guard<std::mutex> lock(handles_mutex_);
+    std::lock_guard<HandleLock> lock(handles_mutex_);
     if (index >= handles_.size() || handle_serials_[index] != serial || !handles_[index]) {
       return kErrorInvalidHandle;
     }

@@ -28,6 +28,7 @@
 #include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/function_ref.h"
@@ -257,7 +258,22 @@ class HostRegistry {
 
   // The predefined roots, as handles that are never closed.
   std::array<std::shared_ptr<OpenKeyState>, 7> roots_;
-  std::mutex handles_mutex_;
+  // The handle table's sections are a few loads and stores, entered several times for each key a
+  // walk visits, where a mutex's calls cost more than the work inside. A waiter yields rather
+  // than spins, so a holder that was preempted is not spun against.
+  class HandleLock {
+   public:
+    void lock() {
+      while (locked_.exchange(true, std::memory_order_acquire)) {
+        while (locked_.load(std::memory_order_relaxed)) std::this_thread::yield();
+      }
+    }
+    void unlock() { locked_.store(false, std::memory_order_release); }
+
+   private:
+    std::atomic<bool> locked_{false};
+  };
+  HandleLock handles_mutex_;
   std::vector<std::shared_ptr<OpenKeyState>> handles_;
   std::vector<uint32_t> handle_serials_;
   std::vector<uint32_t> free_handles_;

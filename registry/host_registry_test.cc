@@ -6,9 +6,13 @@
 #include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/install/builder.h"
+#include "registry/registry_access.h"
 #include "registry/win_registry.h"
 #include "tests/support/testing.h"
 
@@ -544,6 +548,250 @@ TEST_F(HostRegistryTest, ReadersAndAWriterOnThreads) {
   done = true;
   first.join();
   second.join();
+}
+
+// Keys at every depth where the registry's rules apply (mounts, the 32-bit view, shared keys,
+// redirected and merged classes) and below them, for walks through the access layer.
+constexpr char kWalkSources[] = R"(REGEDIT4
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Walk\A\B\C\D]
+"v"="64 deep"
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\WOW6432Node\Walk\A32\B32]
+"v"="32 deep"
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Policies\System\Deep]
+"v"="shared"
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\WOW6432Node\Microsoft\Windows\CurrentVersion\Run\Deeper]
+"v"="32 run"
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Classes\CLSID\{22222222-0000-0000-0000-000000000000}\InprocServer32]
+@="64.dll"
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Classes\Wow6432Node\CLSID\{22222222-0000-0000-0000-000000000000}\InprocServer32]
+@="32.dll"
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Classes\.txt\OpenWithList\machine.exe]
+@="m"
+
+[HKEY_CURRENT_USER\Software\Classes\.txt\ShellNew\Deep]
+"v"="user"
+
+[HKEY_CURRENT_USER\Software\Classes\CLSID\{33333333-0000-0000-0000-000000000000}\InprocServer32]
+@="user.dll"
+
+[HKEY_CURRENT_USER\Software\Caf]
+"Caf"="text"
+)";
+
+// The keys below (root, path) and their values as a walk sees them: every key is opened by its
+// whole path on the second object the walk hands out, as the scanner does.
+std::vector<std::string> AccessWalk(HKEY root, bool view64) {
+  std::vector<std::string> seen;
+  TRegistryAccess access(KEY_READ);
+  access.SetRootKey(root);
+  access.SetView64(view64);
+  if (!access.OpenKeyReadOnly("")) return {"cannot open the root"};
+  access.EnumSubKeys(
+      true, 0,
+      [&](void*, TRegistryAccess& second, const std::string& path) -> uint8_t {
+        seen.push_back(path);
+        if (!second.OpenKeyReadOnly(path)) {
+          seen.push_back("  cannot open");
+          return 0;
+        }
+        second.EnumValues(
+            [&](void*, TRegistryAccess&, const std::string&, uint32_t size, const uint8_t* data,
+                TRegValueType type, const std::string& name) {
+              seen.push_back("  " + name + "=" + std::to_string(type) + ":" +
+                             std::string(reinterpret_cast<const char*>(data), size));
+              return true;
+            },
+            nullptr);
+        return 0;
+      },
+      nullptr);
+  return seen;
+}
+
+// The same, found by opening each key afresh from the root with its whole path.
+void ReferenceWalk(HKEY root, bool view64, const std::string& path,
+                   std::vector<std::string>* seen) {
+  HKEY key = 0;
+  if (!KeyOpenRead(&key, root, view64, path)) return;
+  KeyInfo info;
+  std::vector<std::string> children;
+  if (RegQueryInfoKeyA(key, &info) == 0) {
+    for (uint32_t i = 0; i < info.subkeys; ++i) {
+      char name[256];
+      uint32_t size = sizeof name;
+      if (RegEnumKeyExA(key, i, name, &size) == 0) children.emplace_back(name, size);
+    }
+  }
+  RegCloseKey(key);
+  for (const std::string& child : children) {
+    const std::string sub = path.empty() ? child : path + "\\" + child;
+    seen->push_back(sub);
+    HKEY opened = 0;
+    if (!KeyOpenRead(&opened, root, view64, sub)) {
+      seen->push_back("  cannot open");
+    } else {
+      static char name[32768];
+      static uint8_t data[65536];
+      for (uint32_t i = 0;; ++i) {
+        uint32_t name_size = sizeof name, data_size = sizeof data, type = 0;
+        const LSTATUS error = RegEnumValueA(opened, i, name, &name_size, &type, data, &data_size);
+        if (error == kErrorNoMoreItems) break;
+        if (error != 0) continue;
+        seen->push_back("  " + std::string(name, name_size) + "=" +
+                        std::to_string(RegTypeToValueType(type)) + ":" +
+                        std::string(reinterpret_cast<const char*>(data), data_size));
+      }
+      RegCloseKey(opened);
+    }
+    ReferenceWalk(root, view64, sub, seen);
+  }
+}
+
+TEST_F(HostRegistryTest, AWalkSeesWhatOpeningEachKeyByItsPathSees) {
+  hm::testing::WriteFileBytes(sources_.path() / "registry" / "20-walk.reg",
+                              std::string(kWalkSources) + "\n[HKEY_CURRENT_USER\\Software\\Caf\xe9]\n"
+                                                          "\"Caf\xe9\"=\"caf\xe9\"\n");
+  root_ = dir_.path() / "walk";
+  ASSERT_TRUE(install::BuildInstallation(sources_.path(), root_).ok());
+  auto registry = Open();
+  SetProcessRegistry(registry.get());
+  InitRegistryAccess(*registry);
+  const struct {
+    HKEY root;
+    bool view64;
+  } kCases[] = {
+      {HKEY_LOCAL_MACHINE, true}, {HKEY_LOCAL_MACHINE, false}, {HKEY_CLASSES_ROOT, true},
+      {HKEY_CLASSES_ROOT, false}, {HKEY_CURRENT_USER, true},   {HKEY_CURRENT_USER, false},
+      {HKEY_USERS, true},         {HKEY_CURRENT_CONFIG, true},
+  };
+  for (const auto& c : kCases) {
+    std::vector<std::string> expected;
+    ReferenceWalk(c.root, c.view64, "", &expected);
+    EXPECT_GT(expected.size(), 2u);
+    EXPECT_EQ(AccessWalk(c.root, c.view64), expected)
+        << RootKeyToShortName(c.root) << (c.view64 ? " 64-bit" : " 32-bit");
+  }
+  // The walks went where the rules send them.
+  const std::vector<std::string> machine64 = AccessWalk(HKEY_LOCAL_MACHINE, true);
+  const std::vector<std::string> machine32 = AccessWalk(HKEY_LOCAL_MACHINE, false);
+  // Text data is read with its terminator.
+  auto has = [](const std::vector<std::string>& seen, const std::string& line) {
+    return std::find(seen.begin(), seen.end(), line) != seen.end() ||
+           std::find(seen.begin(), seen.end(), line + '\0') != seen.end();
+  };
+  EXPECT_TRUE(has(machine64, "  v=2:64 deep"));
+  EXPECT_TRUE(has(machine32, "  v=2:32 deep"));
+  EXPECT_FALSE(has(machine32, "  v=2:64 deep"));
+  EXPECT_TRUE(has(machine64, "  v=2:shared"));
+  EXPECT_TRUE(has(machine32, "  v=2:32 run"));
+  const std::vector<std::string> classes64 = AccessWalk(HKEY_CLASSES_ROOT, true);
+  const std::vector<std::string> classes32 = AccessWalk(HKEY_CLASSES_ROOT, false);
+  EXPECT_TRUE(has(classes64, "  =2:64.dll"));
+  EXPECT_TRUE(has(classes64, "  =2:user.dll"));
+  EXPECT_TRUE(has(classes32, "  =2:32.dll"));
+  EXPECT_FALSE(has(classes32, "  =2:64.dll"));
+  EXPECT_TRUE(has(classes32, ".txt\\ShellNew\\Deep"));
+  EXPECT_TRUE(has(classes32, ".txt\\OpenWithList\\machine.exe"));
+}
+
+// A walk opens each key below its parent's handle and finds the subkey it just enumerated
+// without a lookup; a key deleted and created again in between is a new key, and a closed
+// handle's state, reused by the next open, answers for the new handle only.
+TEST_F(HostRegistryTest, OpensBelowAHandleFollowDeletionsAndReuse) {
+  auto registry = Open();
+  HKEY parent = 0;
+  ASSERT_EQ(registry->CreateKey(HKEY_CURRENT_USER, u"Software\\Deep\\Tree", KEY_ALL_ACCESS, &parent),
+            0u);
+  HKEY child = 0;
+  ASSERT_EQ(registry->CreateKey(parent, u"Leaf", KEY_ALL_ACCESS, &child), 0u);
+  ASSERT_EQ(registry->SetValue(child, u"v", REG_SZ, Utf16Bytes(u"old")), 0u);
+  ASSERT_EQ(registry->CloseKey(child), 0u);
+
+  std::u16string name;
+  ASSERT_EQ(registry->EnumKey(parent, 0, &name), 0u);
+  ASSERT_EQ(name, u"Leaf");
+  ASSERT_EQ(registry->DeleteKey(parent, u"Leaf", 0), 0u);
+  EXPECT_EQ(registry->OpenKey(parent, u"Leaf", KEY_READ, &child), kErrorFileNotFound);
+  ASSERT_EQ(registry->CreateKey(parent, u"LEAF", KEY_ALL_ACCESS, &child), 0u);
+  ASSERT_EQ(registry->SetValue(child, u"v", REG_SZ, Utf16Bytes(u"new")), 0u);
+  ASSERT_EQ(registry->CloseKey(child), 0u);
+  ASSERT_EQ(registry->EnumKey(parent, 0, &name), 0u);
+  EXPECT_EQ(Read(*registry, HKEY_CURRENT_USER, u"Software\\Deep\\Tree\\Leaf", u"v", 0), "new");
+  HKEY below = 0;
+  ASSERT_EQ(registry->OpenKey(parent, u"leaf", KEY_READ, &below), 0u);
+  HostRegistry::ValueEntry value;
+  ASSERT_EQ(registry->QueryValue(below, u"v", &value), 0u);
+  EXPECT_EQ(Utf8Text(value.data), "new");
+
+  // The parent itself deleted: opens below its handle fail as opens by path do.
+  ASSERT_EQ(registry->DeleteKey(parent, u"LEAF", 0), 0u);
+  ASSERT_EQ(registry->DeleteKey(HKEY_CURRENT_USER, u"Software\\Deep\\Tree", 0), 0u);
+  EXPECT_EQ(registry->OpenKey(parent, u"Leaf", KEY_READ, &child), kErrorFileNotFound);
+  EXPECT_EQ(registry->QueryValue(below, u"v", &value), kErrorKeyDeleted);
+
+  // Closed handles stay closed while their states serve the next opens.
+  ASSERT_EQ(registry->CloseKey(below), 0u);
+  ASSERT_EQ(registry->CloseKey(parent), 0u);
+  HKEY demo = 0;
+  ASSERT_EQ(registry->OpenKey(HKEY_CURRENT_USER, u"Software\\Demo", KEY_READ, &demo), 0u);
+  KeyInfo info;
+  EXPECT_EQ(registry->QueryInfoKey(below, &info), kErrorInvalidHandle);
+  EXPECT_EQ(registry->QueryInfoKey(parent, &info), kErrorInvalidHandle);
+  ASSERT_EQ(registry->QueryValue(demo, u"Name", &value), 0u);
+  EXPECT_EQ(Utf8Text(value.data), "ann");
+  registry->CloseKey(demo);
+}
+
+// Readers walk a deep tree key by key, each open below its parent's handle, while a writer
+// creates and deletes keys in it (run under ThreadSanitizer by the tsan preset).
+TEST_F(HostRegistryTest, WalksBelowHandlesWhileAWriterChangesTheTree) {
+  auto registry = Open();
+  HKEY tree = 0;
+  ASSERT_EQ(registry->CreateKey(HKEY_CURRENT_USER, u"Software\\Deep\\Tree", KEY_ALL_ACCESS, &tree),
+            0u);
+  std::atomic<bool> done{false};
+  std::function<void(HKEY, int)> walk = [&](HKEY key, int depth) {
+    std::u16string name;
+    for (uint32_t i = 0; depth < 4 && registry->EnumKey(key, i, &name) == 0; ++i) {
+      HKEY sub = 0;
+      if (registry->OpenKey(key, name, KEY_READ, &sub) != 0) continue;
+      HostRegistry::ValueEntry value;
+      for (uint32_t v = 0; registry->EnumValue(sub, v, &value) == 0; ++v) {
+      }
+      walk(sub, depth + 1);
+      registry->CloseKey(sub);
+    }
+  };
+  auto reader = [&] {
+    while (!done.load()) {
+      HKEY key = 0;
+      if (registry->OpenKey(HKEY_CURRENT_USER, u"Software\\Deep", KEY_READ, &key) != 0) continue;
+      walk(key, 0);
+      registry->CloseKey(key);
+    }
+  };
+  std::thread first(reader), second(reader);
+  for (int i = 0; i < 200; ++i) {
+    HKEY key = 0;
+    const std::u16string name = u"K" + FromUtf8(std::to_string(i % 5)) + u"\\L\\M";
+    EXPECT_EQ(registry->CreateKey(tree, name, KEY_ALL_ACCESS, &key), 0u);
+    EXPECT_EQ(registry->SetValue(key, u"i", REG_DWORD, std::string(4, static_cast<char>(i))), 0u);
+    registry->CloseKey(key);
+    if (i % 3 == 0) {
+      EXPECT_EQ(registry->DeleteKey(tree, name, 0), 0u);
+    }
+  }
+  done = true;
+  first.join();
+  second.join();
+  registry->CloseKey(tree);
 }
 
 }  // namespace

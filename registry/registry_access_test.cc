@@ -547,6 +547,55 @@ TEST_F(RegistryAccessTest, EnumSubKeysPreparesTheSecondObjectForEachSubkey) {
   EXPECT_EQ(calls, 7);
 }
 
+// The walk opens the keys it hands out below their parent's handle; a callback that changes the
+// second object's view or root first opens what that view or root holds.
+TEST_F(RegistryAccessTest, EnumSubKeysCallbacksOpenInTheViewAndRootTheyChose) {
+  TRegistryAccess access(KEY_READ);
+  access.SetRootKey(HKEY_LOCAL_MACHINE);
+  access.SetView64(true);
+  ASSERT_TRUE(access.OpenKeyReadOnly("SOFTWARE\\Both"));
+  std::vector<std::string> opened;
+  access.EnumSubKeys(
+      true, 0,
+      [&](void*, TRegistryAccess& second, const std::string& path) -> uint8_t {
+        for (bool view64 : {false, true}) {
+          second.SetView64(view64);
+          opened.push_back(path + (view64 ? " 64:" : " 32:") +
+                           (second.OpenKeyReadOnly(path) ? "open" : "missing"));
+        }
+        second.SetRootKey(HKEY_CURRENT_USER);
+        opened.push_back(path + " HKCU:" + (second.OpenKeyReadOnly(path) ? "open" : "missing"));
+        return 0;
+      },
+      nullptr);
+  EXPECT_EQ(opened, (std::vector<std::string>{"SOFTWARE\\Both\\Sub 32:missing",
+                                              "SOFTWARE\\Both\\Sub 64:open",
+                                              "SOFTWARE\\Both\\Sub HKCU:missing"}));
+}
+
+// A callback that deletes the subtree it is handed: the walk never enters the deleted key and
+// goes on by index, as Windows enumerates (so the sibling that moved into the deleted key's
+// place, A2, is passed over).
+TEST_F(RegistryAccessTest, EnumSubKeysGoesOnPastSubtreesTheCallbackDeleted) {
+  TRegistryAccess access;
+  access.SetRootKey(HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(access.OpenKey("SOFTWARE\\Tree", false));
+  std::vector<std::string> visited;
+  access.EnumSubKeys(
+      true, 0,
+      [&](void*, TRegistryAccess& second, const std::string& path) -> uint8_t {
+        visited.push_back(path);
+        EXPECT_TRUE(second.OpenKey(path, false)) << path;  // left open for the walk to take over
+        if (path == "SOFTWARE\\Tree\\A\\A1") EXPECT_TRUE(second.DeleteTree(path));
+        return 0;
+      },
+      nullptr);
+  EXPECT_EQ(visited, (std::vector<std::string>{"SOFTWARE\\Tree\\A", "SOFTWARE\\Tree\\A\\A1",
+                                               "SOFTWARE\\Tree\\B", "SOFTWARE\\Tree\\B\\B1",
+                                               "SOFTWARE\\Tree\\C"}));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, true, "SOFTWARE\\Tree\\A\\A1"));
+}
+
 TEST_F(RegistryAccessTest, EnumValuesSkipsValuesAbove64KiBAndStopsOnFalse) {
   auto access = OpenMachineKey("SOFTWARE\\Values");
   const std::string big(65536, 'b');
