@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QSystemTrayIcon>
 #include <QTreeWidget>
 #include <filesystem>
 #include <functional>
@@ -157,6 +158,7 @@ class DemoProgram {
   scan::TRegScanner& scanner() { return main_->Scanner(); }
   TScanRepairFlows& flows() { return *static_cast<TScanRepairFlows*>(main_->Flows()); }
   const fs::path& root() const { return root_; }
+  const std::vector<QUrl>& opened() const { return opened_; }
   fs::path DataFile(const std::string& name) const {
     Result<fs::path> path = main_->Environment().data_folder.Map(name);
     return path.ok() ? *path : fs::path();
@@ -171,7 +173,8 @@ class DemoProgram {
 
   // A finding added straight to the scanner's list (no scan).
   scan::TRegError* AddFinding(TErrorCategory category, const std::string& key,
-                              const std::string& value = "", uint8_t kind = 1) {
+                              const std::string& value = "", uint8_t kind = 1,
+                              std::optional<uint8_t> action = std::nullopt) {
     scan::TRegErrorInfo info;
     info.RootKey = reg::HKEY_CURRENT_USER;
     info.Caption = "Item " + key;
@@ -180,7 +183,7 @@ class DemoProgram {
     info.Data = "C:\\missing.exe";
     info.Category = category;
     info.Kind = kind;
-    info.Action = value.empty() ? scan::raDeleteKey : scan::raDeleteValue;
+    info.Action = action.value_or(value.empty() ? scan::raDeleteKey : scan::raDeleteValue);
     return scanner().Errors().Add(std::make_unique<scan::TRegError>(info));
   }
 
@@ -391,6 +394,59 @@ TEST(ResultsPageTest, KeysRepairButtonAndContextMenu) {
   }
   EXPECT_EQ(items, QStringList({"Select All", "Deselect All", "-", "Select All In This Category",
                                 "Deselect All In This Category"}));
+}
+
+TEST(RepairFlowTest, FindingsNotResolvedAreListedAndOffered) {
+  hm::testing::TempDir dir;
+  DemoProgram program(dir);
+  ASSERT_TRUE(program.ok());
+  // Action 5 is no repair: the finding cannot be resolved.
+  program.AddFinding(scan::ecStartup, "Software\\Stuck", "Run", 1, 5);
+  program.AddFinding(scan::ecStartup, "Software\\Gone Already");
+  auto* page = program.Show<TfResults>(hpResults);
+  ASSERT_NE(page, nullptr);
+  program.main().SetLastScanTime(QDateTime::currentDateTime());
+  program.flows().SetOpenUrl([&](const QUrl& url) {
+    EXPECT_TRUE(url.toLocalFile().endsWith(QStringLiteral("cantremove.txt")));
+    return true;
+  });
+  Answers answers;
+  answers.answer = [](const MessageRequest&) { return controls::kIdYes; };
+  controls::ScopedMessageAnswerer scope(&answers);
+  QTest::mouseClick(page->RepairButton(), Qt::LeftButton);
+
+  EXPECT_EQ(program.main().CurrentPage(), hpReport);
+  EXPECT_TRUE(answers.Asked(QStringLiteral("Hivemend could not resolve 1 issue(s).")));
+  EXPECT_EQ(answers.asked.back().style, 308);
+  const std::string list = hm::testing::ReadFileBytes(program.DataFile("cantremove.txt"));
+  EXPECT_EQ(list.substr(0, 2), "\r\n");
+  EXPECT_NE(list.find("Item Software\\Stuck\r\nHKEY_CURRENT_USER\\Software\\Stuck\\\\:Run\r\n"),
+            std::string::npos);
+  EXPECT_EQ(program.flows().LastSummary()[scan::ecStartup].repaired, 1);
+  EXPECT_EQ(program.flows().LastSummary()[scan::ecStartup].not_repaired, 1);
+  EXPECT_EQ(program.main().Settings().settings().last_repair, 1);
+  // The findings are gone, so the scan page no longer redirects.
+  EXPECT_FALSE(program.scanner().HasResults());
+  EXPECT_EQ(program.scanner().ErrorCount(), 0);
+}
+
+TEST(ScanFlowTest, UnattendedScanAsksNothingAndCountsInTheTray) {
+  hm::testing::TempDir dir;
+  DemoProgram program(dir);
+  ASSERT_TRUE(program.ok());
+  program.main().Settings().settings().DoNotShowNoticeOnDelayedStart = true;
+  program.main().DelayedStartFired();  // shown window: background mode, no scan yet
+  ASSERT_TRUE(program.main().BackgroundMode());
+  Answers answers;
+  controls::ScopedMessageAnswerer scope(&answers);
+  program.Show<TfScan>(hpScan);
+  ASSERT_TRUE(program.flows().ScanRequest());
+  ASSERT_TRUE(WaitFor([&] { return !program.main().Busy(); }, 120000));
+  EXPECT_TRUE(answers.asked.empty());
+  const int found = program.scanner().ErrorCount();
+  EXPECT_GT(found, 0);
+  EXPECT_EQ(program.main().TrayIcon().toolTip(), CountText(found) + " unresolved issues found.");
+  EXPECT_EQ(program.main().CurrentPage(), hpResults);
 }
 
 TEST(RepairFlowTest, RescanQuestionByAgeAndAbortedRestorePoint) {
