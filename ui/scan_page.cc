@@ -250,12 +250,9 @@ void TfScan::UpdateCheckAll() {
 void TfScan::CategoryBoxChanged() {
   if (setting_all_) return;
   UpdateCheckAll();
-  if (scan::TRegScanner* scanner = Scanner(); scanner != nullptr) {
-    if (scanner->IsScanning()) scanner->Stop();
-    scanner->ClearResults();
-  } else {
-    Main().Scanner().ClearResults();
-  }
+  scan::TRegScanner& scanner = Main().Scanner();
+  if (scanner.IsScanning()) scanner.Stop();
+  scanner.ClearResults();
 }
 
 void TfScan::CheckAllClicked() { SetCheckAll(check_all_->checkState() == Qt::Checked); }
@@ -276,6 +273,8 @@ void TfScan::SetCheckAll(bool checked) {
 bool TfScan::ScanNow(bool interactive) {
   auto* handler = dynamic_cast<TScanRequestHandler*>(Main().Flows());
   if (handler == nullptr) return false;
+  // A scan or a repair runs: the request would be refused, and the results must stay.
+  if (Main().Busy() || Main().Scanner().IsScanning()) return false;
   if (interactive && check_all_->checkState() == Qt::Checked &&
       controls::ShowMessage(QString::fromLatin1(kFullScanWarning),
                             QString::fromLatin1(app::kApplicationTitle),
