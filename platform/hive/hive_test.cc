@@ -153,6 +153,30 @@ TEST(HiveTest, CopiedValuesOwnTheirBytesAndOutliveTheirHive) {
   EXPECT_EQ(copy.data, std::string(300, 'x'));
 }
 
+TEST(HiveTest, ReadValuesStayIntactWhileTheirKeyChangesAroundThem) {
+  auto hive = Reparse(*SmallHive());  // the values read are views into the hive's packed data
+  ASSERT_NE(hive, nullptr);
+  Key* a = hive->Find(u"A");
+  ASSERT_NE(a, nullptr);
+  // New values move the old ones to a larger vector; a deleted one moves those after it.
+  for (char16_t c = u'a'; c <= u'z'; ++c) {
+    ASSERT_TRUE(a->SetValue(std::u16string(1, c), kRegSz, std::string(40, 'y')).ok());
+  }
+  ASSERT_TRUE(a->DeleteValue(u"").ok());
+  EXPECT_EQ(a->FindValue(u"Count")->data, std::string("\x2a\0\0\0", 4));  // stored inline
+  EXPECT_EQ(a->FindValue(u"Blob")->data, std::string(300, 'x'));
+  EXPECT_EQ(a->FindValue(u"q")->data, std::string(40, 'y'));
+  ASSERT_TRUE(a->SetValue(u"Empty", kRegBinary, "").ok());
+  EXPECT_TRUE(a->FindValue(u"Empty")->data.empty());
+  EXPECT_NE(a->FindValue(u"Empty")->data.data(), nullptr);  // empty data still has an address
+  // A class name set, cleared and set again.
+  EXPECT_EQ(a->class_name(), "");
+  ASSERT_TRUE(a->SetClassName(std::string("c\0l\0", 4)).ok());
+  ASSERT_TRUE(hive->root().SetClassName("").ok());
+  EXPECT_EQ(Reparse(*hive)->Find(u"A")->class_name(), std::string("c\0l\0", 4));
+  EXPECT_EQ(hive->root().class_name(), "");
+}
+
 TEST(HiveTest, NewKeysShareTheirParentsSecurityCell) {
   auto hive = SmallHive();
   std::string own = *hive->root().security();
