@@ -217,6 +217,35 @@ std::vector<std::string> BuildIgnoreList(const std::vector<std::string>& skipped
   return list;
 }
 
+namespace {
+
+bool IsPlainAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+}  // namespace
+
+// ASCII bytes are the same code units in every code page, and Windows' table upper-cases only
+// a to z among them; so for ASCII text the narrow upper-cased form stands for the wide one.
+void UpcasedNameSet::Insert(std::string_view text) {
+  std::u16string upper = reg::UpcasedName(text);
+  if (std::all_of(upper.begin(), upper.end(), [](char16_t c) { return c < 0x80; })) {
+    ascii_names_.emplace(upper.begin(), upper.end());
+  }
+  names_.insert(std::move(upper));
+}
+
+bool UpcasedNameSet::Contains(std::string_view text) const {
+  if (!IsPlainAscii(text)) return names_.count(reg::UpcasedName(text)) > 0;
+  thread_local std::string upper;
+  upper.assign(text);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  return ascii_names_.count(upper) > 0;
+}
+
 IgnoreLookup::IgnoreLookup(const std::vector<std::string>& ignore_list) {
   for (const std::string& entry : ignore_list) {
     const size_t slash = entry.find('\\');
@@ -226,24 +255,23 @@ IgnoreLookup::IgnoreLookup(const std::vector<std::string>& ignore_list) {
     const std::string root =
         reg::RootKeyToShortName(reg::NameToRootKey(std::string_view(entry).substr(0, slash)));
     if (root.empty()) continue;
-    entries_.insert(reg::UpcasedName(root + entry.substr(slash)));
+    entries_.Insert(root + entry.substr(slash));
   }
-}
-
-bool IgnoreLookup::Contains(std::string_view text) const {
-  return entries_.count(reg::UpcasedName(text)) > 0;
 }
 
 bool IgnoreLookup::IsIgnored(reg::HKEY root, std::string_view key_path,
                              std::string_view value_name) const {
   const std::string root_name = reg::RootKeyToShortName(root);
   if (root_name.empty()) return false;  // a finding about a file, not a key
-  const std::string key = root_name + "\\" + std::string(key_path);
-  return Contains(key) || Contains(key + std::string(kValueSeparator) + std::string(value_name));
+  thread_local std::string text;
+  text.assign(root_name).append("\\").append(key_path);
+  if (entries_.Contains(text)) return true;
+  text.append(kValueSeparator).append(value_name);
+  return entries_.Contains(text);
 }
 
 SkipKeyList::SkipKeyList(const std::vector<std::string>& control_sets) {
-  auto add = [this](std::string_view path) { keys_.insert(reg::UpcasedName(path)); };
+  auto add = [this](std::string_view path) { keys_.Insert(path); };
   for (const char* path :
        {"Environment", "Software\\Classes", "Software\\Microsoft\\imejp\\10.0",
         "Software\\Microsoft\\Speech\\Recognizers\\Tokens", "Software\\Microsoft\\Tracing"}) {
@@ -297,7 +325,7 @@ SkipKeyList::SkipKeyList(const std::vector<std::string>& control_sets) {
 }
 
 bool SkipKeyList::IsSkippedKey(std::string_view key_path) const {
-  return keys_.count(reg::UpcasedName(key_path)) > 0;
+  return keys_.Contains(key_path);
 }
 
 std::vector<std::string> ControlSetNames() {

@@ -58,6 +58,20 @@ std::vector<std::string> BuildIgnoreList(const std::vector<std::string>& skipped
                                          const std::vector<std::string>& permanent,
                                          const std::vector<std::string>& ignore_file);
 
+// Names compared as the registry compares them: upper-cased with Windows' table. Text of plain
+// ASCII (nearly every key path) is looked up without a conversion to UTF-16, since a scan looks up
+// every key it walks and every finding it makes.
+class UpcasedNameSet {
+ public:
+  void Insert(std::string_view text);
+  bool Contains(std::string_view text) const;
+  size_t size() const { return names_.size(); }
+
+ private:
+  std::unordered_set<std::u16string> names_;
+  std::unordered_set<std::string> ascii_names_;  // the names of plain ASCII, narrowed
+};
+
 // What a scan looks findings up in: the ignore list with each root written in its short form.
 class IgnoreLookup {
  public:
@@ -68,8 +82,7 @@ class IgnoreLookup {
   size_t size() const { return entries_.size(); }
 
  private:
-  bool Contains(std::string_view text) const;
-  std::unordered_set<std::u16string> entries_;  // upper-cased
+  UpcasedNameSet entries_;
 };
 
 // The keys, relative to any root, that the whole-registry path scan skips with their subtrees.
@@ -80,7 +93,7 @@ class SkipKeyList {
   bool IsSkippedKey(std::string_view key_path) const;
 
  private:
-  std::unordered_set<std::u16string> keys_;  // upper-cased
+  UpcasedNameSet keys_;
 };
 
 // The subkeys of HKEY_LOCAL_MACHINE\System whose names match "ControlSet???", in enumeration

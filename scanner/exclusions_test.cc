@@ -66,7 +66,7 @@ TEST(ExclusionsTest, BuiltInListsLoad) {
 TEST(ExclusionsTest, IgnoreLookupMatchesKeysAndValues) {
   const IgnoreLookup lookup({"HKLM\\Software\\A", "HKEY_CURRENT_USER\\Software\\V\\\\:Path",
                              "hkcu\\Software\\D\\\\:", "HKCR\\.txt", "Bogus\\Software\\A",
-                             "no backslash"});
+                             "no backslash", "HKLM\\Software\\Caf\xe9"});
   const struct {
     reg::HKEY root;
     const char* key;
@@ -85,6 +85,10 @@ TEST(ExclusionsTest, IgnoreLookupMatchesKeysAndValues) {
       {reg::HKEY_CLASSES_ROOT, ".txt", "", true},
       {reg::HKEY_LOCAL_MACHINE, "Software\\Classes\\.txt", "", false},
       {0, "Software\\A", "", false},  // a shortcut finding has no root
+      // Beyond ASCII, letters compare as the registry compares them (code page 1252 here).
+      {reg::HKEY_LOCAL_MACHINE, "SOFTWARE\\CAF\xc9", "", true},
+      {reg::HKEY_LOCAL_MACHINE, "Software\\Cafe", "", false},
+      {reg::HKEY_LOCAL_MACHINE, "Software\\Caf", "\xe9", false},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(lookup.IsIgnored(c.root, c.key, c.value), c.ignored) << c.key << " / " << c.value;
@@ -134,6 +138,7 @@ TEST(ExclusionsTest, BuildIgnoreListTakesNamesBeforeTheLastEquals) {
 TEST(ExclusionsTest, SkipKeysAndWordFilter) {
   const SkipKeyList skip({"ControlSet001", "ControlSet002"});
   EXPECT_TRUE(skip.IsSkippedKey("software\\classes"));
+  EXPECT_FALSE(skip.IsSkippedKey("software\\classe\xe9"));
   EXPECT_TRUE(skip.IsSkippedKey("System\\ControlSet001"));
   EXPECT_TRUE(skip.IsSkippedKey("Software\\Microsoft\\Windows\\CurrentVersion\\Run-"));
   EXPECT_TRUE(skip.IsSkippedKey("System\\CurrentControlSet\\Services\\Eventlog"));
