@@ -5,6 +5,11 @@
 #include <QApplication>
 #include <QWidget>
 
+// Leak checking (ASan builds): fontconfig keeps caches it never frees; they are not ours.
+extern "C" [[gnu::used]] inline const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
+
 namespace hm::controls::testing {
 
 inline QApplication& GuiTestApp() {

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QFontDatabase>
 
+#include "controls/program_style.h"
+
 namespace hm::controls::skin {
 
 QString ApplicationStyleSheet() {
@@ -69,6 +71,7 @@ QMenu::separator { height: 1px; background: #e1e6ec; margin: 4px 8px; }
 }
 
 void ApplyToApplication(QApplication& app) {
+  InstallProgramStyle(app);
   const QStringList families = QFontDatabase::families();
   QFont font = app.font();
   if (families.contains(QStringLiteral("Segoe UI"))) {

@@ -41,7 +41,7 @@ inline constexpr int kCornerRadius = 6;
 
 // The style sheet of the whole program (buttons, inputs, lists, scroll bars, tabs).
 QString ApplicationStyleSheet();
-// Applies the font choice and the style sheet to `app`: "Segoe UI" one point larger when the
+// Applies the program's style (program_style.h), the font choice and the style sheet to `app`: "Segoe UI" one point larger when the
 // system has it, else "Tahoma" at its size, else the system's font.
 void ApplyToApplication(QApplication& app);
 

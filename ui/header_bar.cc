@@ -100,6 +100,9 @@ void THeaderBar::paintEvent(QPaintEvent*) {
                                                QSize(logo, logo), devicePixelRatioF());
   const qreal logo_top = (height() - logo) / 2.0 + 4;
   painter.drawPixmap(QPointF(18, logo_top), mark);
+  // The name and tag line only where the button row leaves room for them (a narrow work area
+  // moves the row left).
+  if (TfmHMMain::HeaderButtonLeft(width(), 0) < 18 + logo + 10 + 150) return;
   QFont name = font();
   name.setPointSizeF(font().pointSizeF() + 7);
   name.setBold(true);

@@ -89,9 +89,17 @@ TfmHMMain::TfmHMMain(MainThreadQueue& main_thread, TMainWindowSetup setup)
   connect(header_, &THeaderBar::MaximizeClicked, this, &TfmHMMain::ToggleMaximized);
   connect(header_, &THeaderBar::CloseClicked, this, [this] { close(); });
   connect(header_, &THeaderBar::DoubleClicked, this, &TfmHMMain::ToggleMaximized);
-  connect(header_, &THeaderBar::MoveRequested, this, [this](QPoint) {
+  connect(header_, &THeaderBar::MoveRequested, this, [this](QPoint press) {
+    manual_move_ = false;
     if (isMaximized()) return;
-    if (QWindow* window = windowHandle()) window->startSystemMove();
+    QWindow* window = windowHandle();
+    if (window && window->startSystemMove()) return;
+    // The platform cannot move the window for us: follow the pointer ourselves.
+    manual_move_ = true;
+    move_offset_ = press - pos();
+  });
+  connect(header_, &THeaderBar::DragMoved, this, [this](QPoint position) {
+    if (manual_move_ && !isMaximized()) move(position - move_offset_);
   });
   SelectHeaderButton(kButtonPCStatus);
 

@@ -323,6 +323,8 @@ class TfmHMMain : public QWidget {
   bool closing_ = false;
   bool ending_ = false;  // the program ends: the close request asks nothing more
   bool resize_cursor_ = false;  // the override cursor shows a sizing border
+  bool manual_move_ = false;    // the header drags the window itself
+  QPoint move_offset_;
   std::optional<QDateTime> last_scan_time_;
   int repaired_count_ = 0;
   QRect work_area_;

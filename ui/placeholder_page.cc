@@ -27,7 +27,11 @@ TfrLaterRelease::TfrLaterRelease(TfmHMMain& main, QWidget* body, int page_id)
   layout->addWidget(picture);
 
   auto* title = new QLabel(FeatureName(page_id), panel);
-  title->setProperty("role", "title");
+  title->setObjectName(QStringLiteral("hmLaterReleaseTitle"));
+  QFont title_font = title->font();
+  title_font.setPointSizeF(title_font.pointSizeF() * 1.6);
+  title_font.setBold(true);
+  title->setFont(title_font);
   title->setAlignment(Qt::AlignHCenter);
   layout->addWidget(title);
 
@@ -37,13 +41,16 @@ TfrLaterRelease::TfrLaterRelease(TfmHMMain& main, QWidget* body, int page_id)
   QFont bold = line->font();
   bold.setBold(true);
   line->setFont(bold);
+  line->setStyleSheet(QStringLiteral("color: #c97f06;"));
   layout->addWidget(line);
 
   auto* text = new QLabel(FeatureText(page_id), panel);
   text->setProperty("role", "subtitle");
   text->setWordWrap(true);
   text->setAlignment(Qt::AlignHCenter);
+  text->setMinimumWidth(320);
   text->setMaximumWidth(520);
+  text->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
   layout->addWidget(text, 0, Qt::AlignHCenter);
   layout->addStretch(2);
 }
