@@ -1,8 +1,14 @@
 #include "ui/main_thread_bridge.h"
 
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
 
 namespace hm::ui {
+namespace {
+
+const QEvent::Type kServeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+}  // namespace
 
 QtMainThreadQueue::QtMainThreadQueue(QObject* parent)
     : QObject(parent), queue_([this] { Wake(); }) {}
@@ -11,7 +17,13 @@ QtMainThreadQueue::~QtMainThreadQueue() = default;
 
 void QtMainThreadQueue::Wake() {
   if (wake_posted_.exchange(true)) return;
-  QMetaObject::invokeMethod(this, &QtMainThreadQueue::Serve, Qt::QueuedConnection);
+  QCoreApplication::postEvent(this, new QEvent(kServeEvent));
+}
+
+bool QtMainThreadQueue::event(QEvent* event) {
+  if (event->type() != kServeEvent) return QObject::event(event);
+  Serve();
+  return true;
 }
 
 void QtMainThreadQueue::Serve() {

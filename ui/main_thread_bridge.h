@@ -2,8 +2,9 @@
 //
 // Worker threads (the scan thread, later the monitor and cleaner workers) block in
 // MainThreadQueue::RunOnMainThread() until the GUI thread has run their call. The queue's wake
-// hook posts one queued call to this object, which lives in the GUI thread; when Qt's event loop
-// runs it, every call waiting by then is served, in order. While a post is outstanding further
+// hook posts an event to this object, which lives in the GUI thread; when Qt's event loop
+// delivers it, every call waiting by then is served, in order. (A plain posted event hands over
+// through Qt's event queue lock alone, which thread checkers can follow.) While a post is outstanding further
 // wakes post nothing, so a busy worker cannot flood the event queue.
 //
 // Create it on the GUI thread, after the QApplication. Destroy it only after every worker that
@@ -25,6 +26,9 @@ class QtMainThreadQueue : public QObject {
   ~QtMainThreadQueue() override;
 
   MainThreadQueue& queue() { return queue_; }
+
+ protected:
+  bool event(QEvent* event) override;
 
  private:
   void Wake();
