@@ -12,6 +12,7 @@
 #include <QPdfWriter>
 #include <QPrinter>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QTest>
 #include <QSystemTrayIcon>
@@ -384,6 +385,17 @@ TEST(ResultsPageTest, KeysRepairButtonAndContextMenu) {
   ASSERT_TRUE(entries.ok());
   EXPECT_TRUE(entries->empty());
 
+  // "Show Key" warns first; a key that is not in the registry is said to be missing.
+  {
+    Answers answers;
+    controls::ScopedMessageAnswerer scope(&answers);
+    page->ShowKeyOfSelected();
+    ASSERT_EQ(answers.asked.size(), 2u);
+    EXPECT_TRUE(answers.asked[0].text.startsWith(QStringLiteral("CAUTION\rYou are about to")));
+    EXPECT_EQ(answers.asked[0].style, controls::kStyleError | controls::kStyleOkCancel);
+    EXPECT_EQ(answers.asked[1].text, QStringLiteral("Registry key does not exist."));
+  }
+
   // Backspace returns to the summary, where the menu offers the group's items.
   QTest::keyClick(list, Qt::Key_Backspace);
   EXPECT_EQ(list->View(), TRegErrorListBox::vSummary);
@@ -688,6 +700,26 @@ TEST(RestorePageTest, UncheckedItemsStayAndPrint) {
   printer.setOutputFileName(QString::fromStdString(pdf.string()));
   EXPECT_TRUE(page->PrintItems(printer));
   EXPECT_GT(fs::file_size(pdf), 0u);
+}
+
+// ---- Report ----
+
+TEST(ReportPageTest, TableScrollsOnlyWhenRowsOverflow) {
+  controls::testing::GuiTestApp();
+  TReportTable table(nullptr);
+  table.show();
+  TRepairSummary summary{};
+  summary[scan::ecStartup] = {150, 120, 30};
+  table.SetSummary(summary);
+  EXPECT_EQ(table.RowTexts(scan::ecStartup),
+            QStringList({"Startup", "100+", "100+", "30"}));
+  const int content = table.RowHeight() * (scan::kCategoryCount + 1);
+  table.resize(500, content + 10);
+  EXPECT_FALSE(table.ScrollBar()->isVisibleTo(&table));
+  table.resize(500, content - 100);
+  EXPECT_TRUE(table.ScrollBar()->isVisibleTo(&table));
+  EXPECT_EQ(table.ScrollBar()->maximum(), 100 + 25);
+  EXPECT_EQ(table.ScrollBar()->pageStep(), 125 / 5);
 }
 
 // ---- Show Key ----
