@@ -293,6 +293,9 @@ intptr_t TfmHMMain::HandleCommand(int code, intptr_t argument) {
         if (monitor_) {
           monitor_->SetActive(true);
           monitor_->HideToTray();
+        } else {
+          // Without a monitor page nothing would ever show this hidden window again.
+          HandleCommand(cmd::kShowWindow, 0);
         }
       }
       break;

@@ -220,6 +220,31 @@ TEST_F(MainWindowTest, StartScanArgumentLocksTooButNotOtherStarts) {
   }
 }
 
+TEST_F(MainWindowTest, MonitorStartWithoutAMonitorPageShowsTheWindow) {
+  TMainWindowSetup setup;
+  setup.args = {"monitor"};
+  auto window = Make(std::move(setup));
+  ASSERT_FALSE(window->isVisible());  // created hidden
+  Drain();  // command 3
+  EXPECT_EQ(window->CurrentPage(), hpMonitor);
+  EXPECT_EQ(window->SelectedHeaderButton(), kButtonMonitor);
+  EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, MonitorStartWithAMonitorPageGoesToTheTray) {
+  TMainWindowSetup setup;
+  setup.args = {"monitor"};
+  auto window = Make(std::move(setup));
+  FakeMonitor monitor;
+  monitor.active = false;
+  window->SetMonitorControl(&monitor);
+  Drain();
+  EXPECT_TRUE(monitor.active);
+  EXPECT_EQ(monitor.hidden, 1);
+  EXPECT_FALSE(window->isVisible());
+  window->SetMonitorControl(nullptr);
+}
+
 TEST_F(MainWindowTest, CommandsArePostedAndRunInOrder) {
   auto window = Make();
   Drain();
