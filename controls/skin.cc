@@ -33,6 +33,10 @@ QLineEdit, QComboBox, QSpinBox, QPlainTextEdit, QTextEdit {
   selection-background-color: #f2a31b; selection-color: #ffffff;
 }
 QLineEdit:focus, QComboBox:focus, QSpinBox:focus { border-color: #f2a31b; }
+QComboBox { padding-right: 22px; }
+QComboBox::drop-down { border: none; width: 20px; subcontrol-origin: padding; subcontrol-position: center right; }
+QComboBox::down-arrow { image: url(:/controls/resources/arrow-down.svg); width: 10px; height: 10px; }
+QComboBox QAbstractItemView { border: 1px solid #c4ccd6; selection-background-color: #fbe6c2; selection-color: #1f2d3d; }
 QListView, QTreeView, QTableView, QListWidget, QTreeWidget, QTableWidget {
   background: #ffffff; border: 1px solid #d3dae2; alternate-background-color: #f7f9fb;
   selection-background-color: #fbe6c2; selection-color: #1f2d3d;
