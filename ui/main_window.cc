@@ -102,6 +102,8 @@ TfmHMMain::TfmHMMain(MainThreadQueue& main_thread, TMainWindowSetup setup)
     if (manual_move_ && !isMaximized()) move(position - move_offset_);
   });
   SelectHeaderButton(kButtonPCStatus);
+  // A work area no larger than the minimum leaves nothing to maximise to.
+  header_->MaximizeButton()->setEnabled(minimumSize() != maximumSize());
 
   // 3. Borders: every mouse event of the window passes the sizing rule first.
   qApp->installEventFilter(this);

@@ -12,6 +12,7 @@
 #include "controls/header_button.h"
 #include "controls/message_dialog.h"
 #include "tests/support/testing.h"
+#include "ui/header_bar.h"
 #include "ui/main_thread_bridge.h"
 #include "ui/placeholder_page.h"
 
@@ -243,6 +244,34 @@ TEST_F(MainWindowTest, MonitorStartWithAMonitorPageGoesToTheTray) {
   EXPECT_EQ(monitor.hidden, 1);
   EXPECT_FALSE(window->isVisible());
   window->SetMonitorControl(nullptr);
+}
+
+TEST_F(MainWindowTest, SizeLimitsFollowTheWorkArea) {
+  auto window = Make();
+  const QRect area = window->WorkArea();
+  ASSERT_TRUE(area.isValid());
+  const int right = area.x() + area.width();
+  const int bottom = area.y() + area.height();
+  EXPECT_EQ(window->minimumSize(), QSize(std::min(820, right), std::min(600, bottom)));
+  EXPECT_EQ(window->maximumSize(), QSize(right, bottom));
+  auto* maximize = window->findChild<THeaderBar*>()->MaximizeButton();
+  EXPECT_EQ(maximize->isEnabled(), window->minimumSize() != window->maximumSize());
+}
+
+TEST_F(MainWindowTest, PressesWithinSevenPixelsOfTheEdgeResizeInsteadOfClicking) {
+  auto window = Make();
+  window->show();
+  Drain();
+  QWidget* close = window->findChild<QWidget*>("hmCloseButton");
+  ASSERT_NE(close, nullptr);
+  // The close image reaches into the top border strip: a press there is the border's.
+  const QPoint in_border = close->mapFrom(window.get(), QPoint(close->mapTo(window.get(), QPoint(5, 0)).x(), 3));
+  QTest::mouseClick(close, Qt::LeftButton, {}, in_border);
+  EXPECT_EQ(ended_, 0);
+  EXPECT_TRUE(window->isVisible());
+  // Further in it is the close image.
+  QTest::mouseClick(close, Qt::LeftButton, {}, QPoint(5, close->height() - 3));
+  EXPECT_EQ(ended_, 1);
 }
 
 TEST_F(MainWindowTest, CommandsArePostedAndRunInOrder) {
