@@ -167,9 +167,15 @@ TfmHMMain::TfmHMMain(MainThreadQueue& main_thread, TMainWindowSetup setup)
 
 TfmHMMain::~TfmHMMain() {
   qApp->removeEventFilter(this);
-  // Pages may use the scanner while they go; the body goes first.
+  if (resize_cursor_) QApplication::restoreOverrideCursor();
+  // A running scan ends while the pages its last calls report to still exist; then nothing
+  // reports any more, and the pages, the flows and the scanner go in that order.
+  scanner_->Stop();
+  scanner_->OnProgress = nullptr;
+  scanner_->OnScanComplete = nullptr;
   delete body_;
   body_ = nullptr;
+  flows_.reset();
   scanner_.reset();
 }
 

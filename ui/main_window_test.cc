@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QPointer>
 #include <QTest>
 #include <atomic>
 #include <chrono>
@@ -515,6 +516,25 @@ TEST_F(MainWindowTest, StopAndEndCommandStopsTheScan) {
   EXPECT_FALSE(window->Scanner().IsScanning());
   EXPECT_TRUE(answers_.asked.empty());
   EXPECT_EQ(ended_, 1);
+}
+
+TEST_F(MainWindowTest, DestroyingTheWindowDuringAScanReportsToLivePagesOnly) {
+  TMainWindowSetup setup;
+  setup.routines = EndlessScan();
+  auto window = Make(std::move(setup));
+  int created = 0;
+  std::vector<bool> hooks;
+  window->RegisterPage(hpScan, [&](TfmHMMain& main, QWidget* body) {
+    return new CountingPage(main, body, &created, &hooks);
+  });
+  window->SwitchPage(hpScan);
+  QPointer<TfrHMFrame> page = window->Page(hpScan);
+  bool page_alive_at_end = false;
+  window->Scanner().OnScanComplete = [&](scan::TRegScanner*) { page_alive_at_end = !page.isNull(); };
+  window->Scanner().Start();
+  window.reset();
+  EXPECT_TRUE(page_alive_at_end);
+  EXPECT_TRUE(page.isNull());
 }
 
 TEST_F(MainWindowTest, EscapeOnTheScanPageStopsTheScan) {
