@@ -533,11 +533,12 @@ bool TfmHMMain::CloseAllowed() {
           controls::kIdYes) {
     return false;
   }
-  // 4. Before Vista an armed unattended scan keeps the program running in the background.
+  // 4. Before Vista an armed unattended scan keeps the program running in the background. Only
+  // a running timer counts: a timer that was never started would leave a hidden program that
+  // nothing ever wakes and the user cannot close.
   const app::Settings& s = Settings().settings();
   if (IsWindowsBeforeVista(setup_.environment.windows_version) && s.last_err > 0 && !closing_ &&
-      !setup_.first_run && s.AutoRunAction == 1 &&
-      (delayed_start_timer_.isActive() || delayed_start_timer_.interval() == kDelayedStartFirstMs)) {
+      !setup_.first_run && s.AutoRunAction == 1 && delayed_start_timer_.isActive()) {
     hide();
     return false;
   }

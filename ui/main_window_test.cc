@@ -473,11 +473,24 @@ TEST_F(MainWindowTest, HistoryCleanInProgressIsAskedToo) {
   window->SetHistoryControl(nullptr);
 }
 
+TEST_F(MainWindowTest, BeforeVistaAnInteractiveStartClosesNormally) {
+  store_.settings().last_err = 3;
+  store_.settings().AutoRunAction = 1;
+  TMainWindowSetup setup;
+  setup.environment.windows_version = 6;  // XP; the timer was never started
+  auto window = Make(std::move(setup));
+  window->show();
+  Drain();
+  EXPECT_TRUE(window->close());
+  EXPECT_EQ(ended_, 1);
+}
+
 TEST_F(MainWindowTest, BeforeVistaAnArmedUnattendedScanHidesInsteadOfClosing) {
   store_.settings().last_err = 3;
   store_.settings().AutoRunAction = 1;
   TMainWindowSetup setup;
   setup.environment.windows_version = 6;  // XP
+  setup.args = {"autoscan"};
   auto window = Make(std::move(setup));
   window->show();
   Drain();
