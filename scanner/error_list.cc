@@ -1,6 +1,8 @@
 #include "scanner/error_list.h"
 
 #include <algorithm>
+#include <functional>
+#include <string_view>
 
 #include "registry/registry_access.h"
 
@@ -62,21 +64,25 @@ void TRegScannerChangeLink::Change(TRegError* finding, TListNotification action)
 
 namespace {
 
-// What makes two findings the same for the duplicate test.
-std::string Identity(reg::HKEY root, const std::string& caption, const std::string& key_path,
-                     const std::string& value_name, const std::string& data) {
-  std::string identity = std::to_string(root);
-  for (const std::string* part : {&caption, &key_path, &value_name, &data}) {
-    identity += '\0';
-    identity += std::to_string(part->size());  // lengths keep the parts apart whatever they hold
-    identity += ':';
-    identity += *part;
+// What makes two findings the same for the duplicate test: root, caption, key path, value name
+// and data. The run at the end of a list is indexed by a hash of these (a run can hold a hundred
+// thousand findings: texts built for each would cost more time and memory than the findings).
+size_t IdentityHash(reg::HKEY root, std::string_view caption, std::string_view key_path,
+                    std::string_view value_name, std::string_view data) {
+  size_t hash = std::hash<uint64_t>{}(static_cast<uint64_t>(root));
+  for (std::string_view part : {caption, key_path, value_name, data}) {
+    hash = (hash ^ std::hash<std::string_view>{}(part)) * 0x9E3779B97F4A7C15ull + part.size();
   }
-  return identity;
+  return hash;
 }
 
-std::string IdentityOf(const TRegError& f) {
-  return Identity(f.RootKey(), f.Caption(), f.KeyPath(), f.ValueName(), f.Data());
+size_t IdentityHashOf(const TRegError& f) {
+  return IdentityHash(f.RootKey(), f.Caption(), f.KeyPath(), f.ValueName(), f.Data());
+}
+
+bool SameIdentity(const TRegError& f, const TRegErrorInfo& info) {
+  return f.RootKey() == info.RootKey && f.Caption() == info.Caption &&
+         f.KeyPath() == info.KeyPath && f.ValueName() == info.ValueName && f.Data() == info.Data;
 }
 
 }  // namespace
@@ -95,7 +101,7 @@ TErrorList::~TErrorList() {
 TRegError* TErrorList::Add(std::unique_ptr<TRegError> finding) {
   TRegError* raw = finding.get();
   if (!items_.empty() && items_.back()->category_ != raw->category_) tail_run_.clear();
-  if (!tail_run_stale_) tail_run_.insert(IdentityOf(*raw));
+  if (!tail_run_stale_) tail_run_.emplace(IdentityHashOf(*raw), raw);
   items_.push_back(std::move(finding));
   Notify(raw, lnAdded);
   return raw;
@@ -183,15 +189,18 @@ void TErrorList::RebuildTailRun() {
   tail_run_stale_ = false;
   for (auto it = items_.rbegin(); it != items_.rend(); ++it) {
     if ((*it)->category_ != items_.back()->category_) break;
-    tail_run_.insert(IdentityOf(**it));
+    tail_run_.emplace(IdentityHashOf(**it), it->get());
   }
 }
 
 bool TErrorList::IsDuplicate(const TRegErrorInfo& info) {
   if (items_.empty() || items_.back()->category_ != info.Category) return false;
   if (tail_run_stale_) RebuildTailRun();
-  return tail_run_.count(
-             Identity(info.RootKey, info.Caption, info.KeyPath, info.ValueName, info.Data)) > 0;
+  auto [first, last] = tail_run_.equal_range(
+      IdentityHash(info.RootKey, info.Caption, info.KeyPath, info.ValueName, info.Data));
+  return std::any_of(first, last, [&](const auto& entry) {
+    return SameIdentity(*entry.second, info);
+  });
 }
 
 void TErrorList::RegisterLink(TRegScannerChangeLink* link, TRegScanner* scanner) {

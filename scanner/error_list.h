@@ -12,7 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "scanner/issue_types.h"
@@ -146,9 +146,10 @@ class TErrorList {
   std::array<int, kCategoryCount> selected_{};
   std::vector<TRegScannerChangeLink*> links_;
   int lock_count_ = 0;
-  // The findings of the run of one category at the end of the list, by their identity (root,
-  // caption, key path, value name, data); rebuilt after a removal.
-  std::unordered_multiset<std::string> tail_run_;
+  // The findings of the run of one category at the end of the list, by a hash of their identity
+  // (root, caption, key path, value name, data); rebuilt after a removal, and never read while
+  // stale (it may then point to findings that are gone).
+  std::unordered_multimap<size_t, const TRegError*> tail_run_;
   bool tail_run_stale_ = false;
   void RebuildTailRun();
 };
