@@ -190,7 +190,8 @@ void Application::OpenFiles(const StartupRequest& request, const std::string& lo
   files::HostFiles::Options options;
   const DataFolder& data = environment_->data_folder;
   if (!data.in_installation() && !data.path().empty() && !local_app_data.empty()) {
-    options.folders.push_back({local_app_data + "\\" + std::string(kCompanyFolder), data.path()});
+    environment_->data_folder_windows = local_app_data + "\\" + std::string(kCompanyFolder);
+    options.folders.push_back({environment_->data_folder_windows, data.path()});
   }
   if (!request.host.data.empty()) options.host_trash = request.host.data.parent_path() / "Trash";
   Result<std::unique_ptr<files::HostFiles>> files =

@@ -178,6 +178,7 @@ Environment PrepareEnvironment(reg::HostRegistry& registry, const EnvironmentOpt
   environment.data_folder =
       PrepareDataFolder(registry.installation(), registry.user(), options.local_app_data,
                         options.host_data_fallback, options.program_folder);
+  environment.data_folder_windows = environment.data_folder.windows_path();
   return environment;
 }
 

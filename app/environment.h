@@ -34,6 +34,9 @@ struct Environment {
   // The host folder of the program's executable, without a trailing separator.
   std::filesystem::path program_folder;
   DataFolder data_folder;
+  // The data folder as the program's files name it (UTF-8): its place in the installation, or
+  // the place where a data folder kept on the host is mapped. Empty when it has neither.
+  std::string data_folder_windows;
   // The program's file version ("0.1.0.0").
   std::string program_version;
   int windows_version = 0;

@@ -18,6 +18,7 @@
 #include "controls/header_button.h"
 #include "controls/message_dialog.h"
 #include "controls/skin.h"
+#include "registry/path_utils.h"
 #include "repair/undo_store.h"
 #include "ui/header_bar.h"
 #include "ui/placeholder_page.h"
@@ -110,7 +111,9 @@ TfmHMMain::TfmHMMain(MainThreadQueue& main_thread, TMainWindowSetup setup)
   controls::SetMessageMainWindow(this);
 
   // 4. The scanner's undo folder and stored health record.
-  const std::string data = setup_.environment.data_folder.windows_path();
+  // The undo store is reached through the installation's files, where a data folder kept on the
+  // host is mapped too; the scanner names files in the installation's code page.
+  const std::string data = reg::Utf8ToAnsi(setup_.environment.data_folder_windows);
   if (!data.empty()) scanner_->SetBackupFolder(data + "\\" + std::string(repair::kUndoFolderName));
   scanner_->SetHealthStatusText(Settings().settings().healthstatus);
 
