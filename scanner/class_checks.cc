@@ -277,28 +277,6 @@ uint8_t InterfaceItem(TScanThread& thread, const std::string& path) {
 }
 
 // The frame of the four categories: the registration key under both roots, counted or walked.
-using ItemRoutine = uint8_t (*)(TScanThread& thread, const std::string& path);
-
-void WalkRegistrations(TScanThread& thread, TRegistryAccess& access, bool count_only,
-                       const char* registration_key, ItemRoutine item) {
-  for (reg::HKEY root : {reg::HKEY_LOCAL_MACHINE, reg::HKEY_CURRENT_USER}) {
-    if (thread.Terminated()) return;
-    access.SetRootKey(root);
-    if (!thread.OpenPlain(registration_key)) continue;
-    if (count_only) {
-      reg::TRegKeyInfo info;
-      if (access.GetKeyInfo(&info)) thread.AddToCount(static_cast<int>(info.num_sub_keys));
-      continue;
-    }
-    access.EnumSubKeys(
-        false, 0,
-        [&thread, item](void*, TRegistryAccess&, const std::string& path) -> uint8_t {
-          return item(thread, path);
-        },
-        nullptr);
-  }
-}
-
 }  // namespace
 
 void IconCheck(TScanThread& thread, const std::string& key_path) {
@@ -319,17 +297,38 @@ void IconCheck(TScanThread& thread, const std::string& key_path) {
 
 void AddClassChecks(CategoryRoutines* routines) {
   (*routines)[ecAppIDs] = [](TScanThread& thread, TRegistryAccess& access, bool count_only) {
-    WalkRegistrations(thread, access, count_only, "Software\\Classes\\AppID", AppIdItem);
+    WalkBothRoots(thread, access, count_only, "Software\\Classes\\AppID", AppIdItem);
   };
   (*routines)[ecCLSIDs] = [](TScanThread& thread, TRegistryAccess& access, bool count_only) {
-    WalkRegistrations(thread, access, count_only, "Software\\Classes\\CLSID", ClassItem);
+    WalkBothRoots(thread, access, count_only, "Software\\Classes\\CLSID", ClassItem);
   };
   (*routines)[ecTypeLib] = [](TScanThread& thread, TRegistryAccess& access, bool count_only) {
-    WalkRegistrations(thread, access, count_only, "Software\\Classes\\TypeLib", TypeLibItem);
+    WalkBothRoots(thread, access, count_only, "Software\\Classes\\TypeLib", TypeLibItem);
   };
   (*routines)[ecInterfaces] = [](TScanThread& thread, TRegistryAccess& access, bool count_only) {
-    WalkRegistrations(thread, access, count_only, "Software\\Classes\\Interface", InterfaceItem);
+    WalkBothRoots(thread, access, count_only, "Software\\Classes\\Interface", InterfaceItem);
   };
+}
+
+void WalkBothRoots(TScanThread& thread, TRegistryAccess& access, bool count_only, const char* key,
+                   ItemRoutine item, void (*after_walk)(TScanThread& thread)) {
+  for (reg::HKEY root : {reg::HKEY_LOCAL_MACHINE, reg::HKEY_CURRENT_USER}) {
+    if (thread.Terminated()) return;
+    access.SetRootKey(root);
+    if (!thread.OpenPlain(key)) continue;
+    if (count_only) {
+      reg::TRegKeyInfo info;
+      if (access.GetKeyInfo(&info)) thread.AddToCount(static_cast<int>(info.num_sub_keys));
+      continue;
+    }
+    access.EnumSubKeys(
+        false, 0,
+        [&thread, item](void*, TRegistryAccess&, const std::string& path) -> uint8_t {
+          return item(thread, path);
+        },
+        nullptr);
+    if (after_walk != nullptr && !thread.Terminated()) after_walk(thread);
+  }
 }
 
 }  // namespace hm::scan

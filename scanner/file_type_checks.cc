@@ -546,31 +546,6 @@ uint8_t CharsetItem(TScanThread& thread, const std::string& path) {
 
 // --- Frames ---
 
-using ItemRoutine = uint8_t (*)(TScanThread& thread, const std::string& path);
-
-// The key `key` under HKEY_LOCAL_MACHINE and then HKEY_CURRENT_USER: its direct subkeys counted,
-// or walked with `item`; `after_walk` runs after each root's walk in the checking pass.
-void WalkBothRoots(TScanThread& thread, TRegistryAccess& access, bool count_only, const char* key,
-                   ItemRoutine item, void (*after_walk)(TScanThread& thread) = nullptr) {
-  for (reg::HKEY root : {reg::HKEY_LOCAL_MACHINE, reg::HKEY_CURRENT_USER}) {
-    if (thread.Terminated()) return;
-    access.SetRootKey(root);
-    if (!thread.OpenPlain(key)) continue;
-    if (count_only) {
-      reg::TRegKeyInfo info;
-      if (access.GetKeyInfo(&info)) thread.AddToCount(static_cast<int>(info.num_sub_keys));
-      continue;
-    }
-    access.EnumSubKeys(
-        false, 0,
-        [&thread, item](void*, TRegistryAccess&, const std::string& path) -> uint8_t {
-          return item(thread, path);
-        },
-        nullptr);
-    if (after_walk != nullptr && !thread.Terminated()) after_walk(thread);
-  }
-}
-
 // Two keys the walk of "Software\Classes" does not reach as items of their own.
 void NestedFileTypes(TScanThread& thread) {
   FileTypeItem(thread, std::string(kClasses) + "\\Directory\\Background");
