@@ -3,11 +3,11 @@
 #include <charconv>
 
 #include "registry/path_utils.h"
+#include "registry/win_registry.h"
 #include "scanner/class_checks.h"
+#include "scanner/file_type_checks.h"
 #include "scanner/history_checks.h"
 #include "scanner/software_checks.h"
-#include "scanner/file_type_checks.h"
-#include "registry/win_registry.h"
 
 namespace hm::scan {
 
@@ -15,9 +15,9 @@ const CategoryRoutines& DefaultCategoryRoutines() {
   static const CategoryRoutines routines = [] {
     CategoryRoutines table;
     AddClassChecks(&table);
+    AddFileTypeChecks(&table);
     AddHistoryChecks(&table);
     AddSoftwareChecks(&table);
-    AddFileTypeChecks(&table);
     return table;
   }();
   return routines;
