@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/install/reg_data.h"
+#include "registry/reg_types.h"
 
 namespace hm::cli {
 namespace {
@@ -83,20 +84,8 @@ std::string RenderMultiString(std::string_view data) {
 }  // namespace
 
 std::string TypeName(uint32_t type) {
-  static const char* const kNames[] = {"REG_NONE",
-                                       "REG_SZ",
-                                       "REG_EXPAND_SZ",
-                                       "REG_BINARY",
-                                       "REG_DWORD",
-                                       "REG_DWORD_BIG_ENDIAN",
-                                       "REG_LINK",
-                                       "REG_MULTI_SZ",
-                                       "REG_RESOURCE_LIST",
-                                       "REG_FULL_RESOURCE_DESCRIPTOR",
-                                       "REG_RESOURCE_REQUIREMENTS_LIST",
-                                       "REG_QWORD"};
-  if (type < std::size(kNames)) return kNames[type];
-  return Hex(type, 8);
+  const std::string_view name = reg::RegTypeName(type);
+  return name.empty() ? Hex(type, 8) : std::string(name);
 }
 
 std::string RenderData(uint32_t type, std::string_view data) {

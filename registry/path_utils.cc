@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/file_io.h"
 #include "platform/install/win_path.h"
 #include "platform/utf.h"
 #include "registry/registry_access.h"
@@ -254,6 +255,29 @@ uint32_t GetDriveTypeA(std::string_view root) {
   files::HostFiles* host_files = g_files.load();
   if (host_files == nullptr) return install::kDriveNoRootDir;
   return host_files->GetDriveType(CString(root));
+}
+
+Result<std::string> ReadWholeFileAt(std::string_view path) {
+  files::HostFiles* host_files = g_files.load();
+  if (host_files == nullptr) return Status::Error(kErrorPathNotFound, std::string(path));
+  const std::string utf8 = AnsiToUtf8(path);
+  host_files->NoteChanged(utf8, CurrentView());  // a file written by another program is seen too
+  Result<std::filesystem::path> host = host_files->HostPath(utf8, CurrentView());
+  if (!host.ok()) return host.status();
+  std::string bytes;
+  HM_RETURN_IF_ERROR(ReadWholeFile(*host, &bytes));
+  return bytes;
+}
+
+Status WriteWholeFileAt(std::string_view path, std::string_view bytes) {
+  files::HostFiles* host_files = g_files.load();
+  if (host_files == nullptr) return Status::Error(kErrorPathNotFound, std::string(path));
+  const std::string utf8 = AnsiToUtf8(path);
+  Result<std::filesystem::path> host = host_files->HostPathForCreate(utf8, CurrentView());
+  if (!host.ok()) return host.status();
+  const Status written = AtomicWriteFile(*host, bytes, {.durable = false});
+  host_files->NoteChanged(utf8, CurrentView());
+  return written;
 }
 
 bool FileExists(std::string_view path) {

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "platform/files/host_files.h"
+#include "platform/status.h"
 #include "registry/host_environment.h"
 
 namespace hm::reg {
@@ -53,6 +54,12 @@ uint32_t GetFileAttributesA(std::string_view path);
 uint32_t GetDriveTypeA(std::string_view root);
 // Delphi's FileExists and DirectoryExists on GetFileAttributesA.
 bool FileExists(std::string_view path);
+// Whole files at Windows paths, in the calling thread's file-system view. ReadWholeFileAt reads an
+// existing file as it is on disk now. WriteWholeFileAt replaces the file at once (a temporary
+// file renamed over it, so no reader sees a partial file) without flushing it to disk: a piece of
+// work that writes many files makes them durable once (SyncFileSystem). Folders are not created.
+Result<std::string> ReadWholeFileAt(std::string_view path);
+Status WriteWholeFileAt(std::string_view path, std::string_view bytes);
 bool DirectoryExists(std::string_view path);
 // Delphi's ExtractFileDrive: "C:" of "C:\x", "\\server\share" of a UNC path, else "".
 std::string ExtractFileDrive(std::string_view path);

@@ -45,19 +45,6 @@ bool CreateFolderOf(std::string* error_text, std::string_view file_name) {
   return false;
 }
 
-// Writes the whole file at once (a temporary file renamed over the name), so that no reader
-// ever sees a partial file.
-Status WriteWholeFile(std::string_view file_name, std::string_view bytes) {
-  files::HostFiles* files = ProcessFiles();
-  if (files == nullptr) return Status::Error(kErrorPathNotFound, std::string(file_name));
-  const std::string path = AnsiToUtf8(file_name);
-  Result<std::filesystem::path> host = files->HostPathForCreate(path, CurrentFsView());
-  if (!host.ok()) return host.status();
-  Status written = AtomicWriteFile(*host, bytes, {.durable = false});
-  files->NoteChanged(path, CurrentFsView());
-  return written;
-}
-
 // Removes a file left under `file_name` (never a folder: a name that turned out to be a folder
 // is left alone).
 void DeleteFileIfAny(std::string_view file_name) {
@@ -139,7 +126,7 @@ bool ExportKeyWithEditor(std::string* error_text, HKEY root, bool view64,
       HostRegistry* registry = ProcessRegistry();
       if (registry == nullptr) break;
       Result<std::string> bytes = ExportKeyTree(*registry, root, AnsiToUtf16(key_path), view64);
-      if (bytes.ok() && WriteWholeFile(file_name, *bytes).ok()) return true;
+      if (bytes.ok() && WriteWholeFileAt(file_name, *bytes).ok()) return true;
       break;
     }
   }
@@ -173,7 +160,7 @@ bool RegExportValue(std::string* error_text, HKEY root, HKEY key,
     ++written;
   }
   if (written == value_names.size()) {
-    const Status status = WriteWholeFile(file_name, text);
+    const Status status = WriteWholeFileAt(file_name, text);
     if (status.ok()) return true;
     *error_text = status.ToString();
   }
@@ -198,15 +185,10 @@ bool RegExportKey(std::string* error_text, HKEY root, bool view64, const std::st
 bool RegImportFile(bool native, const std::string& file_name) {
   if (CurrentRegEditFault(nullptr) != RegEditFault::kNone) return false;
   HostRegistry* registry = ProcessRegistry();
-  files::HostFiles* files = ProcessFiles();
-  if (registry == nullptr || files == nullptr) return false;
-  const std::string path = AnsiToUtf8(file_name);
-  files->NoteChanged(path, CurrentFsView());  // a file written by another program is seen too
-  Result<std::filesystem::path> host = files->HostPath(path, CurrentFsView());
-  if (!host.ok()) return false;
-  std::string bytes;
-  if (!ReadWholeFile(*host, &bytes).ok()) return false;
-  return ImportRegFile(*registry, bytes, native, path).ok();
+  if (registry == nullptr) return false;
+  Result<std::string> bytes = ReadWholeFileAt(file_name);
+  if (!bytes.ok()) return false;
+  return ImportRegFile(*registry, *bytes, native, AnsiToUtf8(file_name)).ok();
 }
 
 }  // namespace hm::reg

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
+#include <string_view>
 
 namespace hm::reg {
 
@@ -64,6 +66,23 @@ inline constexpr uint32_t REG_RESOURCE_LIST = 8;
 inline constexpr uint32_t REG_FULL_RESOURCE_DESCRIPTOR = 9;
 inline constexpr uint32_t REG_RESOURCE_REQUIREMENTS_LIST = 10;
 inline constexpr uint32_t REG_QWORD = 11;
+
+// "REG_SZ", ... for the types Windows names (0 to 11); empty for any other number.
+inline constexpr std::string_view RegTypeName(uint32_t type) {
+  constexpr std::string_view kNames[] = {"REG_NONE",
+                                         "REG_SZ",
+                                         "REG_EXPAND_SZ",
+                                         "REG_BINARY",
+                                         "REG_DWORD",
+                                         "REG_DWORD_BIG_ENDIAN",
+                                         "REG_LINK",
+                                         "REG_MULTI_SZ",
+                                         "REG_RESOURCE_LIST",
+                                         "REG_FULL_RESOURCE_DESCRIPTOR",
+                                         "REG_RESOURCE_REQUIREMENTS_LIST",
+                                         "REG_QWORD"};
+  return type < std::size(kNames) ? kNames[type] : std::string_view();
+}
 
 // Types whose data is UTF-16 text in the hive and code-page text through the "A" functions.
 inline constexpr bool IsTextType(uint32_t type) {

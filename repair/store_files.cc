@@ -41,24 +41,15 @@ bool FileExistsAt(std::string_view path) {
 }
 
 Result<std::string> ReadFileAt(std::string_view path) {
-  Result<fs::path> host = ExistingHostPath(path);
-  if (!host.ok()) return host.status();
-  std::string bytes;
-  HM_RETURN_IF_ERROR(ReadWholeFile(*host, &bytes));
-  return bytes;
+  return reg::ReadWholeFileAt(path);
 }
 
 Status WriteFileAt(std::string_view path, std::string_view bytes) {
   files::HostFiles* host_files = reg::ProcessFiles();
   if (host_files == nullptr) return NoFiles(path);
-  const std::string utf8 = reg::AnsiToUtf8(path);
-  const std::string folder = ParentOf(utf8);
+  const std::string folder = ParentOf(reg::AnsiToUtf8(path));
   if (!folder.empty()) HM_RETURN_IF_ERROR(host_files->CreateFolder(folder, kView));
-  Result<fs::path> host = host_files->HostPathForCreate(utf8, kView);
-  if (!host.ok()) return host.status();
-  const Status written = AtomicWriteFile(*host, bytes, {.durable = false});
-  host_files->NoteChanged(utf8, kView);
-  return written;
+  return reg::WriteWholeFileAt(path, bytes);
 }
 
 Status AppendLineAt(std::string_view path, std::string_view line) {

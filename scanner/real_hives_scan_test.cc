@@ -52,10 +52,7 @@ TEST(RealHivesScanTest, EveryFindingNamesWhatExists) {
   MainThreadQueue queue;
   TRegScanner scanner(queue);
   scanner.SetScanCategories(TErrorCategories::All());
-  auto skipped = DefaultSkippedKeys();
-  auto permanent = LoadPermanentIgnores();
-  ASSERT_TRUE(skipped.ok() && permanent.ok());
-  scanner.SetIgnoreList(BuildIgnoreList(*skipped, *permanent, {}));
+  scanner.SetIgnoreList(testing::ProgramIgnoreList());
   testing::ScanToEnd(scanner, queue);
 
   for (int c = 0; c < kCategoryCount; ++c) {

@@ -13,6 +13,7 @@
 #include "registry/path_utils.h"
 #include "registry/registry_access.h"
 #include "registry/win_registry.h"
+#include "scanner/exclusions.h"
 
 #include "platform/main_thread.h"
 #include "scanner/scanner.h"
@@ -65,6 +66,16 @@ class OpenedInstallation {
   std::unique_ptr<reg::HostEnvironment> environment_;
   std::unique_ptr<files::HostFiles> files_;
 };
+
+// The ignore list the program gives a scan when the user has no ignore file: the default
+// skipped keys and the permanent list.
+inline std::vector<std::string> ProgramIgnoreList() {
+  auto skipped = DefaultSkippedKeys();
+  auto permanent = LoadPermanentIgnores();
+  EXPECT_TRUE(skipped.ok() && permanent.ok());
+  if (!skipped.ok() || !permanent.ok()) return {};
+  return BuildIgnoreList(*skipped, *permanent, {});
+}
 
 // Starts a scan and serves its calls until it has ended.
 inline void ScanToEnd(TRegScanner& scanner, MainThreadQueue& queue) {

@@ -122,19 +122,8 @@ std::vector<std::string> SplitPath(const std::string& path) {
 }  // namespace
 
 QString RegistryTypeName(uint32_t type) {
-  static const char* const kNames[] = {"REG_NONE",
-                                       "REG_SZ",
-                                       "REG_EXPAND_SZ",
-                                       "REG_BINARY",
-                                       "REG_DWORD",
-                                       "REG_DWORD_BIG_ENDIAN",
-                                       "REG_LINK",
-                                       "REG_MULTI_SZ",
-                                       "REG_RESOURCE_LIST",
-                                       "REG_FULL_RESOURCE_DESCRIPTOR",
-                                       "REG_RESOURCE_REQUIREMENTS_LIST",
-                                       "REG_QWORD"};
-  if (type < std::size(kNames)) return QString::fromLatin1(kNames[type]);
+  const std::string_view name = reg::RegTypeName(type);
+  if (!name.empty()) return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
   return QStringLiteral("0x%1").arg(type, 0, 16);
 }
 
